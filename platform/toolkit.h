@@ -27,8 +27,32 @@ class TObject {
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 
-class TControl : public TObject {
+// A component owned by another: the owner destroys what it owns, in reverse order of creation.
+// While a form is being built from its design every component it owns is Loading; when the
+// design has been applied each gets Loaded().
+class TComponent : public TObject {
  public:
+  explicit TComponent(TComponent* owner);
+  ~TComponent() override;
+  TComponent(const TComponent&) = delete;
+  TComponent& operator=(const TComponent&) = delete;
+
+  TComponent* Owner() const { return owner_; }
+  bool Loading() const { return loading_; }
+  bool Designing() const { return false; }  // no form designer in this program
+  void BeginLoading();                        // marks this and what it owns as Loading
+  void EndLoading();                          // clears Loading, then Loaded() on each
+  virtual void Loaded() {}
+
+ private:
+  TComponent* owner_;
+  std::vector<TComponent*> owned_;
+  bool loading_ = false;
+};
+
+class TControl : public TComponent {
+ public:
+  using TComponent::TComponent;
   std::string Name;
   int Left = 0, Top = 0, Width = 0, Height = 0;
   int TabOrder = 0;
@@ -67,6 +91,7 @@ class TStrings {
 
 class TMemo : public TControl {
  public:
+  using TControl::TControl;
   TStrings Lines{*this};
   bool WordWrap = true;
   bool ReadOnly = false;
@@ -74,6 +99,7 @@ class TMemo : public TControl {
 
 class TButton : public TControl {
  public:
+  using TControl::TControl;
   TNotifyEvent OnClick;
   // What a press of the button does: OnClick, if the button is enabled.
   void Click();
@@ -83,6 +109,7 @@ enum class TTextAlign { Left, Center };
 
 class TLabel : public TControl {
  public:
+  using TControl::TControl;
   bool AutoSize = true;
   bool WordWrap = false;
   TTextAlign Alignment = TTextAlign::Left;
@@ -93,6 +120,7 @@ enum class TTickMarks { TopLeft, BottomRight, Both };
 
 class TTrackBar : public TControl {
  public:
+  using TControl::TControl;
   int Min = 0, Max = 10;
   int Frequency = 1;
   TTrackBarOrientation Orientation = TTrackBarOrientation::Horizontal;
@@ -105,3 +133,77 @@ class TTrackBar : public TControl {
  private:
   int position_ = 0;
 };
+
+// A message of the application's own window, as the message hooks see it.
+struct TMessage {
+  std::uint32_t Msg;
+  std::uintptr_t WParam;
+  std::intptr_t LParam;
+  std::intptr_t Result;
+};
+
+// The application's window is told when the application becomes active and inactive.
+inline constexpr std::uint32_t kAppActivateMessage = 0xB000;
+inline constexpr std::uint32_t kAppDeactivateMessage = 0xB001;
+
+using TIdleEvent = std::function<void(TObject* sender, bool& done)>;
+// Sees every message of the application window before default handling; true consumes it.
+using TMessageHook = std::function<bool(TMessage& message)>;
+using TCloseQueryEvent = std::function<void(TObject* sender, bool& canClose)>;
+
+// A top-level window; its controls are the TControls it owns. Left, Top, Width and Height are
+// the outer geometry on the screen; the controls are placed in its client area.
+class TForm : public TControl {
+ public:
+  using TControl::TControl;
+  TNotifyEvent OnCreate;
+  TNotifyEvent OnActivate;
+  TCloseQueryEvent OnCloseQuery;
+  std::string FontName = "MS Sans Serif";
+  int FontPoints = 8;
+  TControl* ActiveControl = nullptr;  // initial keyboard focus
+
+  // Asks OnCloseQuery; when allowed, the window closes (the main form's close ends Run).
+  void Close();
+};
+
+class TApplication : public TComponent {
+ public:
+  TApplication() : TComponent(nullptr) {}
+  void Initialize();
+  std::string Title;
+  TForm* MainForm = nullptr;
+
+  // Builds the form with `build` (which creates and sets up its controls while the form is
+  // Loading), ends its loading, makes it the main form if it is the first, and runs OnCreate.
+  void CreateForm(TForm* form, const std::function<void(TForm&)>& build);
+  // The message loop, until the main form has closed.
+  void Run();
+  void Terminate();
+  bool Terminated() const { return terminated_; }
+
+  // The single idle-handler slot, called whenever the message queue is empty.
+  TIdleEvent OnIdle;
+  // An idle handler that leaves done false may say when it next needs to run: the loop then
+  // waits for a message until that moment instead of calling it again at once.
+  void IdleWakeAfter(std::uint32_t milliseconds) { idleWakeAfter_ = milliseconds; }
+
+  void HookMainWindow(TMessageHook* hook);
+  void UnhookMainWindow(TMessageHook* hook);
+  // Delivers a message to the application window: the hooks, then default handling
+  // (kAppActivateMessage / kAppDeactivateMessage set Active()).
+  void Perform(TMessage& message);
+  bool Active() const { return active_; }
+
+  // The error report: a message box with the text under Title (on Linux also on stderr).
+  void ShowException(const std::string& text);
+
+ private:
+  bool terminated_ = false;
+  bool active_ = false;
+  std::uint32_t idleWakeAfter_ = 0;
+  std::vector<TMessageHook*> hooks_;
+  friend struct TApplicationAccess;  // the backends' view of the loop state
+};
+
+extern TApplication* Application;
