@@ -1,0 +1,317 @@
+// The client side of the data-exchange module's IPC: open/close and the request batch.
+#include "simlink/SimLinkClient.h"
+
+#include <cstdio>
+#include <cstring>
+
+TSimLink SimLink = {0, 0, 2005, 0, 0, 0, 0, nullptr, nullptr};
+
+const char* const SimTexts[25] = {
+    "Any",
+    "FS98",
+    "FS2K",
+    "CFS2",
+    "CFS1",
+    "FLY",
+    "FS2002",
+    "FS2004",
+    "FSX",
+    "Okay",
+    "Attempt to Open when already Open",
+    "Cannot link to FSUIPC or WideClient",
+    "Failed to Register common message with Windows",
+    "Failed to create Atom for mapping filename",
+    "Failed to create a file mapping object",
+    "Failed to open a view to the file map",
+    "Incorrect version of FSUIPC, or not FSUIPC",
+    "Sim is not version requested",
+    "Call cannot execute, link not Open",
+    "Call cannot execute: no requests accumulated",
+    "IPC timed out all retries",
+    "IPC sendmessage failed all retries",
+    "IPC request contains bad data",
+    "Maybe running on WideClient, but FS not running on Server, or wrong FSUIPC",
+    "Read or Write request cannot be added, memory for Process is full",
+};
+
+namespace {
+
+constexpr std::uint32_t kMinimumVersion = 0x19980005;
+constexpr std::uint32_t kSimIdMark = 0xFADE;
+constexpr int kHandshakeTries = 5;
+constexpr std::uint32_t kHandshakePauseMs = 100;
+constexpr int kSendAttempts = 10;
+constexpr std::uint32_t kSendTimeoutMs = 400;
+constexpr std::uint32_t kSendPauseMs = 10;
+constexpr std::uint32_t kReadHeader = 16;
+constexpr std::uint32_t kWriteHeader = 12;
+constexpr std::uint32_t kTerminator = 4;
+
+// What this batch queued, in order. The area carries only an index into this table (index + 1
+// for reads with a destination, 0 for none), so nothing the server leaves there can steer a
+// copy anywhere but into a destination the caller gave. The smallest record is 12 bytes, so a
+// batch holds at most this many.
+constexpr std::uint32_t kMaxRecords = kSimBatchLimit / kWriteHeader + 1;
+
+struct QueuedRecord {
+  std::uint32_t id;
+  std::uint32_t offset;
+  std::uint32_t size;
+  std::uint32_t reference;
+  void* destination;
+};
+
+QueuedRecord Queued[kMaxRecords];
+std::uint32_t QueuedCount = 0;
+
+void Put32(std::uint8_t* at, std::uint32_t value) {
+  at[0] = static_cast<std::uint8_t>(value);
+  at[1] = static_cast<std::uint8_t>(value >> 8);
+  at[2] = static_cast<std::uint8_t>(value >> 16);
+  at[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+std::uint32_t Get32(const std::uint8_t* at) {
+  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
+}
+
+std::uint32_t UsedBytes() {
+  return static_cast<std::uint32_t>(SimLink.WritePos - SimLink.AreaView);
+}
+
+// The room rule, in unsigned 32-bit arithmetic. A size near 2^32 would wrap the sum below the
+// limit and run the record past the area, so no size above the limit is taken at all.
+bool Fits(std::uint32_t header, std::uint32_t size) {
+  const std::uint32_t used = UsedBytes();
+  if (size > kSimBatchLimit) return false;
+  return used + header + size + kTerminator <= kSimBatchLimit;
+}
+
+std::uint32_t Queue(std::uint32_t id, std::uint32_t offset, std::uint32_t size, void* destination) {
+  QueuedRecord& record = Queued[QueuedCount];
+  record.id = id;
+  record.offset = offset;
+  record.size = size;
+  record.destination = destination;
+  record.reference = destination != nullptr ? QueuedCount + 1 : 0;
+  ++QueuedCount;
+  return record.reference;
+}
+
+// Copies each read's data back, trusting nothing in the area: the walk follows the records as
+// this client laid them out and stops at the first one the server changed.
+void CopyBack() {
+  std::uint32_t position = 0;
+  for (std::uint32_t index = 0; index < QueuedCount; ++index) {
+    const QueuedRecord& record = Queued[index];
+    const std::uint8_t* at = SimLink.AreaView + position;
+    if (at[0] == 0) return;
+    if (Get32(at) != record.id || Get32(at + 4) != record.offset || Get32(at + 8) != record.size)
+      return;
+    if (record.id == kSimReadId) {
+      if (Get32(at + 12) != record.reference) return;
+      if (record.destination != nullptr && record.size != 0)
+        std::memcpy(record.destination, at + kReadHeader, record.size);
+      position += kReadHeader + record.size;
+    } else {
+      position += kWriteHeader + record.size;
+    }
+  }
+}
+
+}  // namespace
+
+std::string SimNameOf(std::int32_t simId) {
+  if (simId >= 0 && simId <= 8) return SimNames[simId];
+  char text[24];
+  std::snprintf(text, sizeof text, "id %d", simId);
+  return text;
+}
+
+void SimLinkClose() {
+  SimLink.ServerWindow = 0;
+  SimLink.IpcMessage = 0;
+  SimLink.WritePos = nullptr;
+  QueuedCount = 0;
+  if (SimLink.AreaAtom != 0) {
+    platform::DeleteGlobalAtom(SimLink.AreaAtom);
+    SimLink.AreaAtom = 0;
+  }
+  if (SimLink.AreaView != nullptr) {
+    platform::UnmapSharedArea(SimLink.AreaView);
+    SimLink.AreaView = nullptr;
+  }
+  if (SimLink.AreaMapping != 0) {
+    platform::CloseKernelHandle(SimLink.AreaMapping);
+    SimLink.AreaMapping = 0;
+  }
+}
+
+bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimResult& code) {
+  if (SimLink.AreaView == nullptr) {
+    code = SimNotOpen;
+    return false;
+  }
+  if (!Fits(kReadHeader, size)) {
+    code = SimAreaFull;
+    return false;
+  }
+  const std::uint32_t reference = Queue(kSimReadId, offset, size, destination);
+  Put32(SimLink.WritePos, kSimReadId);
+  Put32(SimLink.WritePos + 4, offset);
+  Put32(SimLink.WritePos + 8, size);
+  Put32(SimLink.WritePos + 12, reference);
+  SimLink.WritePos += kReadHeader;
+  if (size != 0) {
+    std::memset(SimLink.WritePos, 0, size);
+    SimLink.WritePos += size;
+  }
+  code = SimOkay;
+  return true;
+}
+
+bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, SimResult& code) {
+  if (SimLink.AreaView == nullptr) {
+    code = SimNotOpen;
+    return false;
+  }
+  if (!Fits(kWriteHeader, size)) {
+    code = SimAreaFull;
+    return false;
+  }
+  Queue(kSimWriteId, offset, size, nullptr);
+  Put32(SimLink.WritePos, kSimWriteId);
+  Put32(SimLink.WritePos + 4, offset);
+  Put32(SimLink.WritePos + 8, size);
+  SimLink.WritePos += kWriteHeader;
+  if (size != 0) {
+    std::memcpy(SimLink.WritePos, source, size);
+    SimLink.WritePos += size;
+  }
+  code = SimOkay;
+  return true;
+}
+
+bool SimLinkProcess(SimResult& code) {
+  if (SimLink.AreaView == nullptr) {
+    code = SimNotOpen;
+    return false;
+  }
+  if (SimLink.WritePos == SimLink.AreaView) {
+    code = SimNoRequests;
+    return false;
+  }
+  Put32(SimLink.WritePos, 0);
+  SimLink.WritePos = SimLink.AreaView;
+
+  bool sent = false;
+  std::uint32_t reply = 0;
+  for (int attempt = 0; attempt < kSendAttempts && !sent; ++attempt) {
+    sent = platform::SendMessageWithTimeout(SimLink.ServerWindow, SimLink.IpcMessage,
+                                            SimLink.AreaAtom, 0, kSendTimeoutMs, &reply);
+    if (!sent) platform::SleepMs(kSendPauseMs);
+  }
+  if (!sent) {
+    QueuedCount = 0;
+    code = platform::LastError() == 0 ? SimTimedOut : SimSendFailed;
+    return false;
+  }
+  if (reply != 1) {
+    QueuedCount = 0;
+    code = SimBadData;
+    return false;
+  }
+  CopyBack();
+  QueuedCount = 0;
+  code = SimOkay;
+  return true;
+}
+
+bool SimLinkOpen(std::int32_t requestedSimId, SimResult& code) {
+  if (SimLink.AreaView != nullptr) {
+    code = SimAlreadyOpen;
+    return false;
+  }
+  SimLink.ServerVersion = 0;
+  SimLink.SimId = 0;
+  bool viaFs98Window = false;
+
+  SimLink.ServerWindow = platform::FindTopLevelWindow("UIPCMAIN");
+  if (SimLink.ServerWindow == 0) {
+    viaFs98Window = true;
+    SimLink.ServerWindow = platform::FindTopLevelWindow("FS98MAIN");
+  }
+  if (SimLink.ServerWindow == 0) {
+    code = SimNoServer;
+    return false;
+  }
+
+  SimLink.IpcMessage = platform::RegisterMessageName("FsasmLib:IPC");
+  if (SimLink.IpcMessage == 0) {
+    code = SimNoRegisterMessage;
+    return false;
+  }
+
+  unsigned counter = 0;
+  ++counter;
+  char areaName[64];
+  std::snprintf(areaName, sizeof areaName, "%s:%X:%X", "FsasmLib:IPC",
+                static_cast<unsigned>(platform::CurrentProcessId()), counter);
+
+  SimLink.AreaAtom = platform::AddGlobalAtom(areaName);
+  if (SimLink.AreaAtom == 0) {
+    SimLinkClose();
+    code = SimNoAtom;
+    return false;
+  }
+
+  SimLink.AreaMapping = platform::CreateSharedArea(areaName, kSimAreaSize);
+  if (SimLink.AreaMapping == 0 || platform::LastError() == platform::kErrorAlreadyExists) {
+    SimLinkClose();
+    code = SimNoMapping;
+    return false;
+  }
+
+  SimLink.AreaView = static_cast<std::uint8_t*>(platform::MapSharedArea(SimLink.AreaMapping));
+  if (SimLink.AreaView == nullptr) {
+    SimLinkClose();
+    code = SimNoView;
+    return false;
+  }
+  SimLink.WritePos = SimLink.AreaView;
+  QueuedCount = 0;
+
+  for (int tries = 0;
+       tries < kHandshakeTries && !(SimLink.ServerVersion != 0 && SimLink.SimId != 0);) {
+    ++tries;
+    SimResult step = SimOkay;
+    bool ok = SimLinkRead(0x3304, 4, &SimLink.ServerVersion, step) &&
+              SimLinkRead(0x3308, 4, &SimLink.SimId, step);
+    // The low two bytes of the little-endian word are 2005.
+    if (ok && tries == 1) ok = SimLinkWrite(0x330A, 2, &SimLink.HandshakeWord, step);
+    if (ok) ok = SimLinkProcess(step);
+    if (!ok) {
+      SimLinkClose();
+      code = step;
+      return false;
+    }
+    platform::SleepMs(kHandshakePauseMs);
+  }
+
+  const std::uint32_t idWord = static_cast<std::uint32_t>(SimLink.SimId);
+  if (SimLink.ServerVersion < kMinimumVersion || (idWord >> 16) != kSimIdMark) {
+    SimLinkClose();
+    code = viaFs98Window ? SimWrongVersionViaFs98 : SimWrongVersion;
+    return false;
+  }
+  SimLink.SimId = static_cast<std::int32_t>(idWord & 0xFFFF);
+
+  if (requestedSimId != 0 && requestedSimId != SimLink.SimId) {
+    SimLinkClose();
+    code = SimWrongSim;
+    return false;
+  }
+  code = SimOkay;
+  return true;
+}
