@@ -1,0 +1,13 @@
+# Helpers shared by the tests: starting the stand-ins and the bridge as child processes.
+set(korvan_test_support_sources ${CMAKE_CURRENT_LIST_DIR}/../support/child_process_common.cpp)
+if(WIN32)
+  if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../support/child_process_win32.cpp)
+    list(APPEND korvan_test_support_sources ${CMAKE_CURRENT_LIST_DIR}/../support/child_process_win32.cpp)
+  endif()
+else()
+  list(APPEND korvan_test_support_sources ${CMAKE_CURRENT_LIST_DIR}/../support/child_process_posix.cpp)
+endif()
+find_package(Threads REQUIRED)
+add_library(korvan_test_support STATIC ${korvan_test_support_sources})
+target_include_directories(korvan_test_support PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(korvan_test_support PUBLIC Threads::Threads)
