@@ -1,0 +1,119 @@
+// The simulator IPC on the real Windows API: each call passes the documented arguments straight
+// through, so what the simulator's module sees is what any Windows client would send it.
+#include <windows.h>
+
+#include "platform/ipc.h"
+
+namespace platform {
+
+namespace {
+
+HANDLE AsNative(Handle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+Handle FromNative(HANDLE handle) {
+  return reinterpret_cast<Handle>(handle);
+}
+HWND AsWindow(WindowHandle window) {
+  return reinterpret_cast<HWND>(window);
+}
+
+}  // namespace
+
+WindowHandle FindTopLevelWindow(const char* className) {
+  const DWORD before = ::GetLastError();
+  HWND found = ::FindWindowExA(nullptr, nullptr, className, nullptr);
+  if (found != nullptr) ::SetLastError(before);
+  return reinterpret_cast<WindowHandle>(found);
+}
+
+std::uint32_t RegisterMessageName(const char* name) {
+  return ::RegisterWindowMessageA(name);
+}
+
+std::uint16_t AddGlobalAtom(const char* name) {
+  return ::GlobalAddAtomA(name);
+}
+
+void DeleteGlobalAtom(std::uint16_t atom) {
+  ::GlobalDeleteAtom(atom);
+}
+
+std::uint32_t GetGlobalAtomName(std::uint16_t atom, char* buffer, std::uint32_t size) {
+  if (buffer == nullptr || size == 0) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // The API takes an int; a larger buffer is simply not used past that.
+  const int room = size > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(size);
+  const UINT length = ::GlobalGetAtomNameA(atom, buffer, room);
+  if (length == 0) buffer[0] = '\0';
+  return length;
+}
+
+Handle CreateSharedArea(const char* name, std::uint32_t size) {
+  ::SetLastError(ERROR_SUCCESS);
+  HANDLE mapping =
+      ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+  // Callers tell a fresh area from an existing one by LastError alone.
+  if (mapping != nullptr && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    ::SetLastError(ERROR_SUCCESS);
+  }
+  return FromNative(mapping);
+}
+
+Handle OpenSharedArea(const char* name) {
+  return FromNative(::OpenFileMappingA(FILE_MAP_WRITE, FALSE, name));
+}
+
+void* MapSharedArea(Handle mapping) {
+  return ::MapViewOfFile(AsNative(mapping), FILE_MAP_WRITE, 0, 0, 0);
+}
+
+std::uint32_t SharedAreaSize(const void* view) {
+  // A view is one region of committed mapped pages; its size is the mapping's size rounded up
+  // to whole pages, all of it accessible.
+  if (view == nullptr) return 0;
+  MEMORY_BASIC_INFORMATION info{};
+  if (::VirtualQuery(view, &info, sizeof info) != sizeof info) return 0;
+  if (info.Type != MEM_MAPPED || info.AllocationBase != view || info.State != MEM_COMMIT) {
+    return 0;
+  }
+  return info.RegionSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(info.RegionSize);
+}
+
+bool UnmapSharedArea(void* view) {
+  return ::UnmapViewOfFile(view) != FALSE;
+}
+
+bool CloseKernelHandle(Handle handle) {
+  return ::CloseHandle(AsNative(handle)) != FALSE;
+}
+
+bool SendMessageWithTimeout(WindowHandle window, std::uint32_t msg, std::uint32_t wParam,
+                            std::uint32_t lParam, std::uint32_t timeoutMs, std::uint32_t* reply) {
+  DWORD_PTR result = 0;
+  const LRESULT sent =
+      ::SendMessageTimeoutA(AsWindow(window), msg, wParam, lParam, SMTO_NORMAL, timeoutMs, &result);
+  if (sent == 0) return false;
+  if (reply != nullptr) *reply = static_cast<std::uint32_t>(result);
+  return true;
+}
+
+std::uint32_t LastError() {
+  return ::GetLastError();
+}
+
+void SetLastError(std::uint32_t code) {
+  ::SetLastError(code);
+}
+
+void SleepMs(std::uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
+
+std::uint32_t CurrentProcessId() {
+  return ::GetCurrentProcessId();
+}
+
+}  // namespace platform
