@@ -1,0 +1,178 @@
+// korvan-sim: the stand-in data-exchange module. One window, one message, one offset space;
+// every batch is handled on the serving thread before the reply goes back.
+#include <atomic>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/ipc.h"
+#include "platform/ipc_server.h"
+#include "standins/sim/sim_exchange.h"
+#include "standins/sim/sim_options.h"
+#include "standins/sim/sim_record.h"
+#include "standins/sim/sim_rewrite.h"
+#include "standins/sim/sim_space.h"
+
+namespace {
+
+sim::SimOptions Options;
+std::uint32_t IpcMessage = 0;
+std::uint32_t Exchanges = 0;
+std::atomic<platform::ServerWindow*> Window{nullptr};
+volatile std::sig_atomic_t StopSignalled = 0;
+
+const char* const kSimNames[] = {"Any", "FS98",   "FS2K",   "CFS2", "CFS1",
+                                 "FLY", "FS2002", "FS2004", "FSX"};
+
+// Every line goes out at once: tests and scripts wait for them.
+void Say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stdout, format, args);
+  va_end(args);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void OnStopSignal(int) {
+  StopSignalled = 1;
+  if (platform::ServerWindow* window = Window.load()) platform::RequestServerStop(window);
+}
+
+// Waits out --delay-ms, but not past a stop request.
+void Delay(std::uint32_t ms) {
+  while (ms > 0 && !platform::ServerStopRequested(Window.load())) {
+    const std::uint32_t step = ms < 10 ? ms : 10;
+    platform::SleepMs(step);
+    ms -= step;
+  }
+}
+
+// Handles the batch in the area named by `atom`; returns the reply.
+std::uint32_t ServeBatch(std::uint32_t atom) {
+  char name[256];
+  if (atom == 0 || atom > 0xFFFF ||
+      platform::GetGlobalAtomName(static_cast<std::uint16_t>(atom), name, sizeof name) == 0) {
+    Say("korvan-sim: exchange %u: no atom 0x%X (error %u), reply 0", Exchanges, atom,
+        platform::LastError());
+    return 0;
+  }
+  const platform::Handle mapping = platform::OpenSharedArea(name);
+  if (mapping == 0) {
+    Say("korvan-sim: exchange %u: cannot open area %s (error %u), reply 0", Exchanges, name,
+        platform::LastError());
+    return 0;
+  }
+  void* view = platform::MapSharedArea(mapping);
+  if (view == nullptr) {
+    Say("korvan-sim: exchange %u: cannot map area %s (error %u), reply 0", Exchanges, name,
+        platform::LastError());
+    platform::CloseKernelHandle(mapping);
+    return 0;
+  }
+  auto* area = static_cast<std::uint8_t*>(view);
+  const std::uint32_t size = platform::SharedAreaSize(view);
+
+  sim::BeginRecordBatch(Exchanges);
+  const sim::ExchangeResult result = sim::RunExchange(area, size, sim::RecordLine, nullptr);
+  char damage[256] = "";
+  if (!result.accepted) {
+    sim::RecordRefusal(result.problem);
+    Say("korvan-sim: exchange %u: bad batch: %s, reply 0", Exchanges, result.problem);
+  } else if (Options.rewrite != 0) {
+    sim::RewriteArea(area, size, result.length, Options.rewrite, Exchanges, damage, sizeof damage);
+  }
+  sim::EndRecordBatch();
+  platform::UnmapSharedArea(view);
+  platform::CloseKernelHandle(mapping);
+
+  const std::uint32_t reply = result.accepted ? Options.reply : 0;
+  if (Options.verbose && result.accepted)
+    Say("exchange %u: %u reads, %u writes, reply %u%s%s", Exchanges, result.reads, result.writes,
+        reply, damage[0] ? ", rewrote " : "", damage);
+  return reply;
+}
+
+bool HandleMessage(void*, const platform::ServerMessage& message, std::uint32_t* reply) {
+  if (message.msg != IpcMessage) {
+    *reply = 0;
+    return true;
+  }
+  ++Exchanges;
+  bool answered = false;
+  if (Options.neverAnswer) {
+    if (Options.verbose) Say("exchange %u: not answered", Exchanges);
+  } else {
+    Delay(Options.delayMs);
+    *reply = ServeBatch(message.wParam);
+    answered = true;
+  }
+  if (Options.exitAfter != 0 && Exchanges >= Options.exitAfter)
+    platform::RequestServerStop(Window.load());
+  return answered;
+}
+
+const char* SimName(std::uint16_t id, char* buffer, std::size_t size) {
+  if (id < sizeof kSimNames / sizeof kSimNames[0]) return kSimNames[id];
+  std::snprintf(buffer, size, "id %u", id);
+  return buffer;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char error[200];
+  switch (sim::ParseSimOptions(argc, argv, Options, error, sizeof error)) {
+    case sim::ParseOutcome::Help:
+      std::fputs(sim::kSimHelpText, stdout);
+      return 0;
+    case sim::ParseOutcome::Error:
+      std::fprintf(stderr, "korvan-sim: %s (see --help)\n", error);
+      return 2;
+    case sim::ParseOutcome::Run:
+      break;
+  }
+  if (Options.recordPath != nullptr && !sim::OpenRecordLog(Options.recordPath)) {
+    std::fprintf(stderr, "korvan-sim: cannot open record file %s\n", Options.recordPath);
+    return 2;
+  }
+  sim::LoadFixedState(Options.version, Options.simId);
+  sim::SetHandshakeHidden(Options.zeros);
+
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+
+  IpcMessage = platform::RegisterMessageName("FsasmLib:IPC");
+  if (IpcMessage == 0) {
+    std::fprintf(stderr, "korvan-sim: cannot register the IPC message (error %u)\n",
+                 platform::LastError());
+    return 1;
+  }
+  platform::ServerWindow* window =
+      platform::CreateServerWindow(Options.windowClass, HandleMessage, nullptr);
+  if (window == nullptr) {
+    const std::uint32_t code = platform::LastError();
+    std::fprintf(stderr, "korvan-sim: cannot create window %s (error %u%s)\n", Options.windowClass,
+                 code,
+                 code == platform::kErrorClassAlreadyExists ? ": one is already running" : "");
+    sim::CloseRecordLog();
+    return 1;
+  }
+  Window.store(window);
+  if (StopSignalled) platform::RequestServerStop(window);
+
+  char nameBuffer[16];
+  Say("korvan-sim ready: window %s, FSUIPC 0x%08X, simulator %u (%s)", Options.windowClass,
+      Options.version, Options.simId, SimName(Options.simId, nameBuffer, sizeof nameBuffer));
+  const bool served = platform::RunServerWindow(window);
+  const std::uint32_t code = served ? 0 : platform::LastError();
+  Window.store(nullptr);
+  platform::DestroyServerWindow(window);
+  sim::CloseRecordLog();
+  if (!served) {
+    Say("korvan-sim: serving failed (error %u)", code);
+    return 1;
+  }
+  Say("korvan-sim stopped after %u exchanges", Exchanges);
+  return 0;
+}

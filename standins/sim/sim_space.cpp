@@ -1,0 +1,72 @@
+// The offset space. Reads and writes clip at the end of the space instead of wrapping, so no
+// record, however large its offset or size, reaches outside it.
+#include "standins/sim/sim_space.h"
+
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+std::uint8_t Space[kSpaceSize];
+bool HandshakeHidden = false;
+
+// How many of `size` bytes from `offset` lie inside the space.
+std::uint32_t InsideCount(std::uint32_t offset, std::uint32_t size) {
+  if (offset >= kSpaceSize) return 0;
+  const std::uint32_t room = kSpaceSize - offset;
+  return size < room ? size : room;
+}
+
+}  // namespace
+
+void SpaceRead(std::uint32_t offset, std::uint32_t size, std::uint8_t* destination) {
+  const std::uint32_t inside = InsideCount(offset, size);
+  if (inside != 0) std::memcpy(destination, Space + offset, inside);
+  if (inside < size) std::memset(destination + inside, 0, size - inside);
+  if (!HandshakeHidden || inside == 0) return;
+  constexpr std::uint32_t first = kVersionOffset, last = kSimIdOffset + 4;
+  const std::uint32_t from = offset > first ? offset : first;
+  const std::uint32_t to = offset + inside < last ? offset + inside : last;
+  if (from < to) std::memset(destination + (from - offset), 0, to - from);
+}
+
+void SpaceWrite(std::uint32_t offset, std::uint32_t size, const std::uint8_t* source) {
+  const std::uint32_t inside = InsideCount(offset, size);
+  if (inside != 0) std::memcpy(Space + offset, source, inside);
+}
+
+void SetHandshakeHidden(bool hidden) {
+  HandshakeHidden = hidden;
+}
+
+void SpacePutU8(std::uint32_t offset, std::uint8_t value) {
+  SpaceWrite(offset, 1, &value);
+}
+
+void SpacePutU16(std::uint32_t offset, std::uint16_t value) {
+  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value),
+                                 static_cast<std::uint8_t>(value >> 8)};
+  SpaceWrite(offset, 2, bytes);
+}
+
+void SpacePutU32(std::uint32_t offset, std::uint32_t value) {
+  const std::uint8_t bytes[4] = {
+      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  SpaceWrite(offset, 4, bytes);
+}
+
+void SpacePutDouble(std::uint32_t offset, double value) {
+  std::uint64_t bits;
+  static_assert(sizeof bits == sizeof value);
+  std::memcpy(&bits, &value, sizeof bits);
+  SpacePutU32(offset, static_cast<std::uint32_t>(bits));
+  SpacePutU32(offset + 4, static_cast<std::uint32_t>(bits >> 32));
+}
+
+void ClearSpace() {
+  std::memset(Space, 0, sizeof Space);
+}
+
+}  // namespace sim
