@@ -1,0 +1,391 @@
+// Device interfaces, devices and pipes on POSIX, as design.md's contract lays them out.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/posix/posix_handles.h"
+#include "platform/posix/posix_root.h"
+
+namespace platform {
+namespace {
+
+using posix::HandleEntry;
+
+constexpr int kAnswerTimeoutMs = 2000;
+constexpr std::size_t kMaxEntryBytes = 32768;  // no device path is longer
+constexpr std::uint32_t kKnownDigcfFlags = 0x1F;
+constexpr std::size_t kMaxSets = 16;
+
+struct InterfaceSet {
+  DeviceClassGuid interfaceClass;
+  std::vector<std::string> paths;
+};
+
+std::mutex setsMutex;
+std::unique_ptr<InterfaceSet> sets[kMaxSets];
+
+bool SameGuid(const DeviceClassGuid& a, const DeviceClassGuid& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::string GuidText(const DeviceClassGuid& g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
+                g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                g.Data4[5], g.Data4[6], g.Data4[7]);
+  return text;
+}
+
+// An entry is present while its owner holds a lock: if we can take it exclusively, no one does.
+bool EntryHeld(int fd) {
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    flock(fd, LOCK_UN);
+    return false;
+  }
+  return errno == EWOULDBLOCK;
+}
+
+// The device path an entry holds; "" for an unreadable or empty one. A single trailing line end
+// is not part of the path, so entries written by hand work too.
+std::string EntryPath(int fd) {
+  std::string path;
+  char chunk[4096];
+  for (;;) {
+    ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    path.append(chunk, static_cast<std::size_t>(n));
+    if (path.size() > kMaxEntryBytes) return "";
+  }
+  path.resize(std::strlen(path.c_str()));
+  if (!path.empty() && path.back() == '\n') path.pop_back();
+  return path;
+}
+
+void LoadEntries(const std::string& dir, bool presentOnly, std::vector<std::string>& paths) {
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return;  // no interface of the class was ever published
+  std::vector<std::string> names;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] != '.') names.emplace_back(e->d_name);  // dot files: entries being made
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());  // char_traits<char> compares as unsigned bytes
+  for (const std::string& name : names) {
+    int fd = open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;
+    if (!presentOnly || EntryHeld(fd)) {
+      std::string path = EntryPath(fd);
+      if (!path.empty()) paths.push_back(std::move(path));
+    }
+    close(fd);
+  }
+}
+
+InterfaceSet* FindSet(DeviceInfoSet set) {
+  if (set == 0 || set > kMaxSets) return nullptr;
+  return sets[set - 1].get();
+}
+
+// --- files ---------------------------------------------------------------------------------
+
+void CloseDeviceEntry(HandleEntry& entry) {
+  shutdown(entry.fd, SHUT_RDWR);  // ends a read blocked on a dup of this fd
+  close(entry.fd);
+  entry.fd = -1;
+}
+
+std::uint32_t AccessOf(const HandleEntry& entry) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry.data));
+}
+
+struct Lookup {
+  std::uint32_t needAccess;
+  std::uint32_t error = kErrorInvalidHandle;
+  int fd = -1;
+};
+
+void CheckEntry(HandleEntry& entry, void* context) {
+  auto& lookup = *static_cast<Lookup*>(context);
+  if (entry.closer != CloseDeviceEntry) return;  // a mapping or other kind: not a device file
+  if ((AccessOf(entry) & lookup.needAccess) == 0) {
+    lookup.error = kErrorAccessDenied;
+    return;
+  }
+  lookup.error = 0;
+}
+
+// The handle's fd duplicated for one call, after checking it is a device file with `access`.
+int DeviceFd(Handle file, std::uint32_t access) {
+  Lookup lookup{access};
+  if (!posix::WithHandle(file, CheckEntry, &lookup) || lookup.error != 0) {
+    SetLastError(lookup.error != 0 ? lookup.error : kErrorInvalidHandle);
+    return -1;
+  }
+  int fd = posix::DuplicateFd(file);
+  if (fd < 0) SetLastError(kErrorInvalidHandle);
+  return fd;
+}
+
+struct OpenCheck {
+  bool open = false;
+};
+
+void MarkOpen(HandleEntry&, void* context) {
+  static_cast<OpenCheck*>(context)->open = true;
+}
+
+// A read or write that saw the connection end: the device is gone, unless our own handle was
+// closed underneath the call.
+std::uint32_t EndedError(Handle file) {
+  OpenCheck check;
+  posix::WithHandle(file, MarkOpen, &check);
+  return check.open ? kErrorDeviceNotConnected : kErrorInvalidHandle;
+}
+
+int ConnectTo(const char* path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (std::strlen(path) >= sizeof address.sun_path) {
+    SetLastError(kErrorFileNotFound);  // no socket can be bound at such a path
+    return -1;
+  }
+  std::strcpy(address.sun_path, path);
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    SetLastError(kErrorFileNotFound);
+    return -1;
+  }
+  int rc;
+  do {
+    rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) {
+    SetLastError(errno == EACCES ? kErrorAccessDenied : kErrorFileNotFound);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The unit's one-byte answer to an open: 1 opened, 0 refused.
+bool AwaitAnswer(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  int rc;
+  do {
+    rc = poll(&p, 1, kAnswerTimeoutMs);
+  } while (rc < 0 && errno == EINTR);
+  if (rc == 0) {
+    SetLastError(kErrorSemTimeout);
+    return false;
+  }
+  unsigned char answer = 0;
+  ssize_t n;
+  do {
+    n = recv(fd, &answer, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n == 1 && answer == 1) return true;
+  SetLastError(n == 1 ? kErrorSharingViolation : kErrorDeviceNotConnected);
+  return false;
+}
+
+}  // namespace
+
+DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std::uint32_t flags) {
+  if ((flags & ~kKnownDigcfFlags) != 0) {
+    SetLastError(kErrorInvalidFlags);
+    return kInvalidDeviceInfoSet;
+  }
+  auto set = std::make_unique<InterfaceSet>();
+  set->interfaceClass = interfaceClass;
+  if ((flags & kDigcfDeviceInterface) != 0) {
+    LoadEntries(posix::NamespaceRoot() + "/devices/" + GuidText(interfaceClass),
+                (flags & kDigcfPresent) != 0, set->paths);
+  }
+  std::lock_guard<std::mutex> lock(setsMutex);
+  for (std::size_t i = 0; i < kMaxSets; ++i) {
+    if (!sets[i]) {
+      sets[i] = std::move(set);
+      return i + 1;
+    }
+  }
+  SetLastError(kErrorInvalidParameter);  // too many sets open at once
+  return kInvalidDeviceInfoSet;
+}
+
+bool EnumDeviceInterface(DeviceInfoSet set, const DeviceClassGuid& interfaceClass,
+                         std::uint32_t index, DeviceInterfaceData* data) {
+  std::lock_guard<std::mutex> lock(setsMutex);
+  InterfaceSet* s = FindSet(set);
+  if (s == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  if (data == nullptr || data->cbSize != kDeviceInterfaceDataSize) {
+    SetLastError(kErrorInvalidUserBuffer);
+    return false;
+  }
+  if (!SameGuid(interfaceClass, s->interfaceClass) || index >= s->paths.size()) {
+    SetLastError(kErrorNoMoreItems);
+    return false;
+  }
+  data->InterfaceClassGuid = interfaceClass;
+  data->Flags = 1;  // SPINT_ACTIVE
+  data->Reserved = index + 1;
+  return true;
+}
+
+bool GetDeviceInterfaceDetail(DeviceInfoSet set, DeviceInterfaceData* data, void* detail,
+                              std::uint32_t detailSize, std::uint32_t* requiredSize) {
+  std::lock_guard<std::mutex> lock(setsMutex);
+  InterfaceSet* s = FindSet(set);
+  if (s == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  if (data == nullptr || data->cbSize != kDeviceInterfaceDataSize || data->Reserved == 0 ||
+      data->Reserved > s->paths.size()) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  const std::string& path = s->paths[data->Reserved - 1];
+  const std::size_t need = kDeviceInterfaceDetailPathOffset + path.size() + 1;
+  if (requiredSize != nullptr) *requiredSize = static_cast<std::uint32_t>(need);
+  if (detail == nullptr) {
+    SetLastError(detailSize == 0 ? kErrorInsufficientBuffer : kErrorInvalidUserBuffer);
+    return false;
+  }
+  std::uint32_t cbSize = 0;
+  if (detailSize >= sizeof cbSize) std::memcpy(&cbSize, detail, sizeof cbSize);
+  if (detailSize < kDeviceInterfaceDetailSize || cbSize != kDeviceInterfaceDetailSize) {
+    SetLastError(kErrorInvalidUserBuffer);
+    return false;
+  }
+  if (detailSize < need) {
+    SetLastError(kErrorInsufficientBuffer);
+    return false;
+  }
+  std::memcpy(static_cast<char*>(detail) + kDeviceInterfaceDetailPathOffset, path.c_str(),
+              path.size() + 1);
+  return true;
+}
+
+bool CloseDeviceInterfaceSet(DeviceInfoSet set) {
+  std::lock_guard<std::mutex> lock(setsMutex);
+  if (FindSet(set) == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  sets[set - 1].reset();
+  return true;
+}
+
+Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t /*share*/,
+                      std::uint32_t creation, std::uint32_t /*flags*/) {
+  // Sharing is the unit's decision: it answers 0 to an opener it does not take.
+  if (path == nullptr || creation != kOpenExisting) {
+    SetLastError(kErrorInvalidParameter);
+    return kInvalidHandle;
+  }
+  int fd = ConnectTo(path);
+  if (fd < 0) return kInvalidHandle;
+  if (!AwaitAnswer(fd)) {
+    close(fd);
+    return kInvalidHandle;
+  }
+  Handle handle =
+      posix::AllocateHandle(fd, CloseDeviceEntry, reinterpret_cast<void*>(std::uintptr_t{access}));
+  if (handle == 0) {
+    std::uint32_t error = LastError();
+    shutdown(fd, SHUT_RDWR);
+    close(fd);
+    SetLastError(error);
+    return kInvalidHandle;
+  }
+  return handle;
+}
+
+bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  int fd = DeviceFd(file, kGenericRead);
+  if (fd < 0) return false;
+  if (size == 0) {
+    close(fd);
+    return true;
+  }
+  if (buffer == nullptr) {
+    close(fd);
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  ssize_t n;
+  do {
+    n = recv(fd, buffer, size, 0);  // one packet; a longer one is cut to `size`
+  } while (n < 0 && errno == EINTR);
+  close(fd);
+  if (n <= 0) {
+    SetLastError(EndedError(file));
+    return false;
+  }
+  if (done != nullptr) *done = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  int fd = DeviceFd(file, kGenericWrite);
+  if (fd < 0) return false;
+  if (size == 0) {  // an empty packet would read as the end of the connection
+    close(fd);
+    return true;
+  }
+  if (buffer == nullptr) {
+    close(fd);
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  ssize_t n;
+  do {
+    n = send(fd, buffer, size, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  int error = errno;
+  close(fd);
+  if (n < 0) {
+    SetLastError(error == EMSGSIZE ? kErrorInvalidParameter : EndedError(file));
+    return false;
+  }
+  if (done != nullptr) *done = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+bool FlushDeviceFile(Handle file) {
+  int fd = DeviceFd(file, kGenericWrite);
+  if (fd < 0) return false;
+  pollfd p{fd, POLLOUT | POLLRDHUP, 0};
+  int rc;
+  do {
+    rc = poll(&p, 1, 0);
+  } while (rc < 0 && errno == EINTR);
+  close(fd);
+  if (rc < 0 || (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0) {
+    SetLastError(kErrorDeviceNotConnected);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform
