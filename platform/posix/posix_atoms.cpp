@@ -1,0 +1,131 @@
+// Global atoms: R/atoms/HHHH holding the name. A fresh atom file is written in full under a
+// private name and then linked to the first free value, so no reader ever sees it half-written
+// and two processes adding at once never get the same value.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/ipc.h"
+#include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_root.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kFirstAtom = 0xC000;
+constexpr std::uint32_t kLastAtom = 0xFFFF;
+
+void AtomPath(const std::string& dir, std::uint32_t atom, char* path, std::size_t size) {
+  std::snprintf(path, size, "%s/%04X", dir.c_str(), static_cast<unsigned>(atom));
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t done = write(fd, data, size);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    data += done;
+    size -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::uint16_t AddGlobalAtom(const char* name) {
+  if (name == nullptr || name[0] == '\0' || strnlen(name, 256) > 255) {
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  const std::string dir = posix::NamespaceDir("atoms");
+  if (dir.empty()) {
+    SetLastError(kErrorAccessDenied);
+    return 0;
+  }
+  std::string fresh = dir + "/.korvan-new-XXXXXX";
+  const int fd = mkostemp(fresh.data(), O_CLOEXEC);
+  if (fd < 0) {
+    SetLastError(posix::ErrorFromErrno(errno));
+    return 0;
+  }
+  const bool written = fchmod(fd, 0600) == 0 && WriteAll(fd, name, std::strlen(name));
+  const int writeErrno = errno;
+  close(fd);
+  if (!written) {
+    unlink(fresh.c_str());
+    SetLastError(posix::ErrorFromErrno(writeErrno));
+    return 0;
+  }
+  std::uint16_t atom = 0;
+  std::uint32_t error = posix::kErrorNotEnoughMemory;  // every value taken: the table is full
+  char path[4096];
+  for (std::uint32_t value = kFirstAtom; value <= kLastAtom; ++value) {
+    AtomPath(dir, value, path, sizeof path);
+    if (link(fresh.c_str(), path) == 0) {
+      atom = static_cast<std::uint16_t>(value);
+      break;
+    }
+    if (errno != EEXIST) {
+      error = posix::ErrorFromErrno(errno);
+      break;
+    }
+  }
+  unlink(fresh.c_str());
+  if (atom == 0) SetLastError(error);
+  return atom;
+}
+
+void DeleteGlobalAtom(std::uint16_t atom) {
+  if (atom < kFirstAtom) return;
+  const std::string dir = posix::NamespaceDir("atoms");
+  if (dir.empty()) return;
+  char path[4096];
+  AtomPath(dir, atom, path, sizeof path);
+  unlink(path);
+}
+
+std::uint32_t GetGlobalAtomName(std::uint16_t atom, char* buffer, std::uint32_t size) {
+  if (buffer == nullptr || size == 0) {
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  buffer[0] = '\0';
+  const std::string dir = atom >= kFirstAtom ? posix::NamespaceDir("atoms") : std::string();
+  if (dir.empty()) {
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  char path[4096];
+  AtomPath(dir, atom, path, sizeof path);
+  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  // A name is at most 255 bytes; anything longer in the file is not part of it.
+  char name[255];
+  std::size_t length = 0;
+  while (length < sizeof name) {
+    const ssize_t got = read(fd, name + length, sizeof name - length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    length += static_cast<std::size_t>(got);
+  }
+  close(fd);
+  if (length == 0) {
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  const std::size_t copied = length < size - 1 ? length : size - 1;
+  std::memcpy(buffer, name, copied);
+  buffer[copied] = '\0';
+  return static_cast<std::uint32_t>(copied);
+}
+
+}  // namespace platform

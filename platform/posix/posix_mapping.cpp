@@ -1,0 +1,346 @@
+// Named shared areas: R/mappings/<name>, a file mapped shared. Every process that holds the
+// area keeps a shared flock on it, so "no lock can be had exclusively" means "someone alive
+// holds it"; a file nobody locks was left by a process that died, and is replaced. A fresh
+// file is sized and locked under a private name before it is linked to its name, so no one
+// ever finds it unlocked or short.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/ipc.h"
+#include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_handles.h"
+#include "platform/posix/posix_root.h"
+
+namespace platform {
+namespace {
+
+// One open area of this process, shared by its handle and its views: the file goes away with
+// the last of them (as a Windows section outlives its handle while a view is mapped).
+struct Area {
+  bool used = false;
+  int fd = -1;
+  int refs = 0;
+  char path[1024] = {};  // empty for an unnamed area
+};
+
+struct View {
+  void* address = nullptr;
+  std::uint32_t size = 0;
+  Area* area = nullptr;
+};
+
+constexpr int kAreas = 64;
+constexpr int kViews = 64;
+// Attempts while another process is in the middle of replacing or removing the same name.
+constexpr int kBusyAttempts = 500;
+
+std::mutex areaLock;
+Area areas[kAreas];
+View views[kViews];
+
+bool NamesFile(const char* path, int fd) {
+  struct stat named {
+  }, held{};
+  return lstat(path, &named) == 0 && fstat(fd, &held) == 0 && named.st_dev == held.st_dev &&
+         named.st_ino == held.st_ino;
+}
+
+void PauseBriefly() {
+  const timespec pause{0, 1000000};
+  nanosleep(&pause, nullptr);
+}
+
+// Called with areaLock held.
+void ReleaseArea(Area* area) {
+  if (--area->refs > 0) return;
+  // The last holder anywhere gets the lock exclusively and takes the name with it.
+  if (area->path[0] != '\0' && flock(area->fd, LOCK_EX | LOCK_NB) == 0 &&
+      NamesFile(area->path, area->fd)) {
+    unlink(area->path);
+  }
+  close(area->fd);
+  *area = Area{};
+}
+
+void CloseAreaHandle(posix::HandleEntry& entry) {
+  std::lock_guard<std::mutex> hold(areaLock);
+  ReleaseArea(static_cast<Area*>(entry.data));
+  entry.fd = -1;
+}
+
+// A handle for an fd that holds its shared lock; takes the fd.
+Handle WrapArea(int fd, const char* path) {
+  Area* area = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(areaLock);
+    for (Area& candidate : areas) {
+      if (!candidate.used) {
+        area = &candidate;
+        break;
+      }
+    }
+    if (area != nullptr) {
+      area->used = true;
+      area->fd = fd;
+      area->refs = 1;
+      std::strncpy(area->path, path, sizeof area->path - 1);
+    }
+  }
+  if (area == nullptr) {
+    close(fd);
+    SetLastError(posix::kErrorTooManyOpenFiles);
+    return 0;
+  }
+  const Handle handle = posix::AllocateHandle(fd, CloseAreaHandle, area);
+  if (handle == 0) {
+    std::lock_guard<std::mutex> hold(areaLock);
+    ReleaseArea(area);
+  }
+  return handle;
+}
+
+enum class Join { Joined, Stale, Busy, Failed };
+
+// Decides what the existing file open at `fd` is: a live area (joined: we now hold a shared
+// lock on it), a stale one (removed from its name), or a moment of someone else's change.
+Join JoinExisting(int fd, const char* path) {
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    // Nobody holds it. While we hold it exclusively nobody else can remove or replace it.
+    if (NamesFile(path, fd)) unlink(path);
+    return Join::Stale;
+  }
+  if (errno != EWOULDBLOCK) return Join::Failed;
+  // Held exclusively right now: its last holder is closing it, or a replacer is at work.
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK ? Join::Busy : Join::Failed;
+  // It may have lost its name between our open and our lock.
+  if (!NamesFile(path, fd)) return Join::Busy;
+  return Join::Joined;
+}
+
+enum class Fresh { Created, NameTaken, Failed };
+
+Fresh CreateFresh(const std::string& dir, const char* path, std::uint32_t size, int* out) {
+  std::string temp = dir + "/.korvan-new-XXXXXX";
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return Fresh::Failed;
+  if (fchmod(fd, 0600) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0 ||
+      flock(fd, LOCK_SH) != 0) {
+    const int err = errno;
+    unlink(temp.c_str());
+    close(fd);
+    errno = err;
+    return Fresh::Failed;
+  }
+  const int linked = link(temp.c_str(), path);
+  const int err = errno;
+  unlink(temp.c_str());
+  if (linked != 0) {
+    close(fd);
+    errno = err;
+    return err == EEXIST ? Fresh::NameTaken : Fresh::Failed;
+  }
+  *out = fd;
+  return Fresh::Created;
+}
+
+bool MappingPath(const char* name, std::string* dir, std::string* path) {
+  if (!posix::IsObjectName(name)) {
+    SetLastError(kErrorInvalidName);
+    return false;
+  }
+  *dir = posix::NamespaceDir("mappings");
+  if (dir->empty()) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  *path = *dir + "/" + name;
+  if (path->size() >= sizeof Area{}.path) {
+    SetLastError(posix::kErrorFilenameTooLong);
+    return false;
+  }
+  return true;
+}
+
+Handle CreateUnnamedArea(std::uint32_t size) {
+  const std::string dir = posix::NamespaceDir("mappings");
+  if (dir.empty()) {
+    SetLastError(kErrorAccessDenied);
+    return 0;
+  }
+  std::string temp = dir + "/.korvan-new-XXXXXX";
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    SetLastError(posix::ErrorFromErrno(errno));
+    return 0;
+  }
+  unlink(temp.c_str());
+  if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    SetLastError(posix::ErrorFromErrno(errno));
+    close(fd);
+    return 0;
+  }
+  const Handle handle = WrapArea(fd, "");
+  if (handle != 0) SetLastError(0);
+  return handle;
+}
+
+struct MapRequest {
+  void* address = nullptr;
+  std::uint32_t error = kErrorInvalidHandle;
+};
+
+// Runs while the handle cannot be closed, so its area stays the one the handle names.
+void MapArea(posix::HandleEntry& entry, void* context) {
+  MapRequest& request = *static_cast<MapRequest*>(context);
+  if (entry.closer != CloseAreaHandle) return;
+  Area* area = static_cast<Area*>(entry.data);
+  std::lock_guard<std::mutex> hold(areaLock);
+  View* slot = nullptr;
+  for (View& view : views) {
+    if (view.address == nullptr) {
+      slot = &view;
+      break;
+    }
+  }
+  if (slot == nullptr) {
+    request.error = posix::kErrorNotEnoughMemory;
+    return;
+  }
+  struct stat st {};
+  if (fstat(area->fd, &st) != 0) {
+    request.error = posix::ErrorFromErrno(errno);
+    return;
+  }
+  // An area is sized by whoever made it; one that is empty or beyond 4 GiB is not ours.
+  if (st.st_size <= 0 || static_cast<std::uint64_t>(st.st_size) > 0xFFFFFFFFu) {
+    request.error = kErrorInvalidParameter;
+    return;
+  }
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, area->fd, 0);
+  if (address == MAP_FAILED) {
+    request.error = posix::ErrorFromErrno(errno);
+    return;
+  }
+  slot->address = address;
+  slot->size = static_cast<std::uint32_t>(size);
+  slot->area = area;
+  ++area->refs;
+  request.address = address;
+}
+
+}  // namespace
+
+Handle CreateSharedArea(const char* name, std::uint32_t size) {
+  if (size == 0) {
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  if (name == nullptr) return CreateUnnamedArea(size);
+  std::string dir, path;
+  if (!MappingPath(name, &dir, &path)) return 0;
+  for (int attempt = 0; attempt < kBusyAttempts; ++attempt) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      const Join join = JoinExisting(fd, path.c_str());
+      if (join == Join::Joined) {
+        const Handle handle = WrapArea(fd, path.c_str());
+        if (handle != 0) SetLastError(kErrorAlreadyExists);
+        return handle;
+      }
+      const int err = errno;
+      close(fd);
+      if (join == Join::Failed) {
+        SetLastError(posix::ErrorFromErrno(err));
+        return 0;
+      }
+      if (join == Join::Busy) PauseBriefly();
+      continue;
+    }
+    if (errno != ENOENT) {
+      SetLastError(posix::ErrorFromErrno(errno));
+      return 0;
+    }
+    int created = -1;
+    const Fresh fresh = CreateFresh(dir, path.c_str(), size, &created);
+    if (fresh == Fresh::Created) {
+      const Handle handle = WrapArea(created, path.c_str());
+      if (handle != 0) SetLastError(0);
+      return handle;
+    }
+    if (fresh == Fresh::Failed) {
+      SetLastError(posix::ErrorFromErrno(errno));
+      return 0;
+    }
+  }
+  SetLastError(kErrorAccessDenied);
+  return 0;
+}
+
+Handle OpenSharedArea(const char* name) {
+  std::string dir, path;
+  if (!MappingPath(name, &dir, &path)) return 0;
+  for (int attempt = 0; attempt < kBusyAttempts; ++attempt) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      SetLastError(errno == ENOENT ? kErrorFileNotFound : posix::ErrorFromErrno(errno));
+      return 0;
+    }
+    const Join join = JoinExisting(fd, path.c_str());
+    if (join == Join::Joined) return WrapArea(fd, path.c_str());
+    const int err = errno;
+    close(fd);
+    if (join == Join::Stale) {
+      SetLastError(kErrorFileNotFound);
+      return 0;
+    }
+    if (join == Join::Failed) {
+      SetLastError(posix::ErrorFromErrno(err));
+      return 0;
+    }
+    PauseBriefly();
+  }
+  SetLastError(kErrorAccessDenied);
+  return 0;
+}
+
+void* MapSharedArea(Handle mapping) {
+  MapRequest request;
+  if (!posix::WithHandle(mapping, MapArea, &request)) return nullptr;
+  if (request.address == nullptr) SetLastError(request.error);
+  return request.address;
+}
+
+std::uint32_t SharedAreaSize(const void* view) {
+  if (view == nullptr) return 0;
+  std::lock_guard<std::mutex> hold(areaLock);
+  for (const View& entry : views) {
+    if (entry.address == view) return entry.size;
+  }
+  return 0;
+}
+
+bool UnmapSharedArea(void* view) {
+  std::lock_guard<std::mutex> hold(areaLock);
+  for (View& entry : views) {
+    if (view == nullptr || entry.address != view) continue;
+    munmap(entry.address, entry.size);
+    ReleaseArea(entry.area);
+    entry = View{};
+    return true;
+  }
+  SetLastError(posix::kErrorInvalidAddress);
+  return false;
+}
+
+}  // namespace platform
