@@ -105,9 +105,10 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t shar
                       std::uint32_t creation, std::uint32_t flags);
 
 // ReadFile(file, buffer, size, done, NULL): blocks until the device delivers one frame and
-// stores at most `size` bytes of it (the rest of a longer frame is lost, as with a message-mode
-// pipe read into a short buffer); *done gets the count. Fails with kErrorDeviceNotConnected when
-// the device is gone, kErrorAccessDenied without read access, kErrorInvalidHandle when the
+// stores at most `size` bytes of it; *done gets the count. The rest of a longer frame: POSIX
+// drops it; a Windows message-mode pipe keeps it for the next read and fails this one with
+// ERROR_MORE_DATA (234), *done still counting the bytes stored. Fails with kErrorDeviceNotConnected
+// when the device is gone, kErrorAccessDenied without read access, kErrorInvalidHandle when the
 // handle is not open or is closed during the read. Any thread (the EFIS reader's).
 bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done);
 
