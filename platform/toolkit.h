@@ -27,9 +27,10 @@ class TObject {
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 
-// A component owned by another: the owner destroys what it owns, in reverse order of creation.
-// While a form is being built from its design every component it owns is Loading; when the
-// design has been applied each gets Loaded().
+// A component owned by another: the owner destroys what it owns, in reverse order of creation,
+// so an owned component is created with new. One destroyed earlier leaves its owner's list.
+// While a form is being built from its design every component it owns is Loading (also those
+// created while it is Loading); when the design has been applied each gets Loaded().
 class TComponent : public TObject {
  public:
   explicit TComponent(TComponent* owner);
@@ -40,9 +41,13 @@ class TComponent : public TObject {
   TComponent* Owner() const { return owner_; }
   bool Loading() const { return loading_; }
   bool Designing() const { return false; }  // no form designer in this program
-  void BeginLoading();                        // marks this and what it owns as Loading
-  void EndLoading();                          // clears Loading, then Loaded() on each
+  void BeginLoading();                      // marks this and what it owns as Loading
+  void EndLoading();                        // clears Loading, then Loaded() on each
   virtual void Loaded() {}
+
+ protected:
+  // Destroys what this owns, newest first; for owners whose members the owned still use.
+  void DestroyComponents();
 
  private:
   TComponent* owner_;
@@ -53,6 +58,7 @@ class TComponent : public TObject {
 class TControl : public TComponent {
  public:
   using TComponent::TComponent;
+  ~TControl() override;  // the backend drops the native peer first
   std::string Name;
   int Left = 0, Top = 0, Width = 0, Height = 0;
   int TabOrder = 0;
@@ -129,6 +135,8 @@ class TTrackBar : public TControl {
   int Position() const { return position_; }
   // Positions outside Min..Max show at the nearer end, as a native slider does.
   void SetPosition(int position);
+  // The user moved the native slider: the position follows it, the peer is not told again.
+  void PositionMovedByUser(int position);
 
  private:
   int position_ = 0;
@@ -159,6 +167,7 @@ class TForm : public TControl {
   TNotifyEvent OnCreate;
   TNotifyEvent OnActivate;
   TCloseQueryEvent OnCloseQuery;
+  std::string ClassName = "TForm";  // the native window class (Win32) or X11 class (GTK)
   std::string FontName = "MS Sans Serif";
   int FontPoints = 8;
   TControl* ActiveControl = nullptr;  // initial keyboard focus
@@ -170,6 +179,8 @@ class TForm : public TControl {
 class TApplication : public TComponent {
  public:
   TApplication() : TComponent(nullptr) {}
+  ~TApplication() override;  // destroys its forms while the hooks and handlers still exist
+  // Connects to the window system (GTK: the display; exits with a message when there is none).
   void Initialize();
   std::string Title;
   TForm* MainForm = nullptr;
@@ -177,16 +188,23 @@ class TApplication : public TComponent {
   // Builds the form with `build` (which creates and sets up its controls while the form is
   // Loading), ends its loading, makes it the main form if it is the first, and runs OnCreate.
   void CreateForm(TForm* form, const std::function<void(TForm&)>& build);
-  // The message loop, until the main form has closed.
+  // Shows the main form, then the message loop until the main form has closed or Terminate.
+  // Errors escaping a handler or the idle event are shown with ShowException; the loop goes on.
   void Run();
-  void Terminate();
+  void Terminate();  // user-interface thread
   bool Terminated() const { return terminated_; }
 
   // The single idle-handler slot, called whenever the message queue is empty.
   TIdleEvent OnIdle;
   // An idle handler that leaves done false may say when it next needs to run: the loop then
   // waits for a message until that moment instead of calling it again at once.
-  void IdleWakeAfter(std::uint32_t milliseconds) { idleWakeAfter_ = milliseconds; }
+  // The hint is forgotten before each idle call.
+  void IdleWakeAfter(std::uint32_t milliseconds) {
+    idleWakeAfter_ = milliseconds;
+    idleWakeGiven_ = true;
+  }
+  bool IdleWakeGiven() const { return idleWakeGiven_; }
+  std::uint32_t IdleWakeHint() const { return idleWakeAfter_; }
 
   void HookMainWindow(TMessageHook* hook);
   void UnhookMainWindow(TMessageHook* hook);
@@ -202,6 +220,7 @@ class TApplication : public TComponent {
   bool terminated_ = false;
   bool active_ = false;
   std::uint32_t idleWakeAfter_ = 0;
+  bool idleWakeGiven_ = false;
   std::vector<TMessageHook*> hooks_;
   friend struct TApplicationAccess;  // the backends' view of the loop state
 };

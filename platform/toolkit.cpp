@@ -1,0 +1,271 @@
+// The portable half of the toolkit: the objects' state and the message loop. Everything native
+// goes through toolkit_backend.h.
+#include "platform/toolkit.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+
+#include "platform/toolkit_backend.h"
+
+namespace {
+
+TApplication TheApplication;
+
+bool MainFormShown = false;
+
+void DeleteNewestOwned(std::vector<TComponent*>& owned) {
+  // The owned component's destructor takes itself out of the list.
+  while (!owned.empty()) delete owned.back();
+}
+
+std::uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  return static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+}  // namespace
+
+TApplication* Application = &TheApplication;
+
+// ---- TPeer ----
+
+void TPeer::LineAdded(const TControl& control, const std::string&) {
+  StateChanged(control);
+}
+
+// ---- TComponent ----
+
+TComponent::TComponent(TComponent* owner) : owner_(owner) {
+  if (owner_ == nullptr) return;
+  owner_->owned_.push_back(this);
+  loading_ = owner_->loading_;
+}
+
+TComponent::~TComponent() {
+  DestroyComponents();
+  if (owner_ == nullptr) return;
+  auto& siblings = owner_->owned_;
+  auto it = std::find(siblings.rbegin(), siblings.rend(), this);
+  if (it != siblings.rend()) siblings.erase(std::next(it).base());
+}
+
+void TComponent::DestroyComponents() {
+  DeleteNewestOwned(owned_);
+}
+
+void TComponent::BeginLoading() {
+  loading_ = true;
+  for (TComponent* c : owned_) c->BeginLoading();
+}
+
+void TComponent::EndLoading() {
+  loading_ = false;
+  for (TComponent* c : owned_) c->loading_ = false;
+  // By index: a Loaded() may create further components.
+  for (std::size_t i = 0; i < owned_.size(); ++i) owned_[i]->EndLoading();
+  Loaded();
+}
+
+// ---- TControl and the controls ----
+
+TControl::~TControl() {
+  if (Peer != nullptr) ToolkitBackendDestroyPeer(*this);
+}
+
+void TControl::Changed() {
+  if (Peer != nullptr) Peer->StateChanged(*this);
+}
+
+void TControl::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  Changed();
+}
+
+void TControl::SetCaption(const std::string& caption) {
+  if (caption == caption_) return;
+  caption_ = caption;
+  Changed();
+}
+
+void TStrings::Add(const std::string& line) {
+  lines_.push_back(line);
+  if (owner_.Peer != nullptr) owner_.Peer->LineAdded(owner_, line);
+  ToolkitBackendEchoLine(line);
+}
+
+std::string TStrings::Text() const {
+  std::string text;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    if (i > 0) text += "\r\n";
+    text += lines_[i];
+  }
+  return text;
+}
+
+void TButton::Click() {
+  if (Enabled() && OnClick) OnClick(this);
+}
+
+static int ClampToRange(int position, int min, int max) {
+  // With Min above Max the native slider keeps Min; so does this.
+  if (position > max) position = max;
+  if (position < min) position = min;
+  return position;
+}
+
+void TTrackBar::SetPosition(int position) {
+  position = ClampToRange(position, Min, Max);
+  if (position == position_) return;
+  position_ = position;
+  Changed();
+}
+
+void TTrackBar::PositionMovedByUser(int position) {
+  position_ = ClampToRange(position, Min, Max);
+}
+
+void TForm::Close() {
+  bool canClose = true;
+  if (OnCloseQuery) OnCloseQuery(this, canClose);
+  if (!canClose) return;
+  ToolkitBackendHideForm(*this);
+  if (Application->MainForm == this) Application->Terminate();
+}
+
+// ---- TApplication ----
+
+TApplication::~TApplication() {
+  DestroyComponents();
+}
+
+void TApplication::Initialize() {
+  ToolkitBackendInitialize();
+}
+
+void TApplication::CreateForm(TForm* form, const std::function<void(TForm&)>& build) {
+  form->BeginLoading();
+  if (build) build(*form);
+  form->EndLoading();
+  if (MainForm == nullptr) MainForm = form;
+  if (form->OnCreate) ToolkitGuard([form] { form->OnCreate(form); });
+}
+
+void TApplication::Run() {
+  if (MainForm == nullptr || terminated_) return;
+  ToolkitBackendRunBegins();
+  TForm* form = MainForm;
+  bool reportsActivation = ToolkitBackendShowForm(*form);
+  if (!reportsActivation && !MainFormShown && ToolkitAppActivation(true)) {
+    ToolkitFormActivated(*form);
+  }
+  MainFormShown = true;
+  TApplicationAccess::Loop(*this, kToolkitWaitForever);
+  ToolkitBackendRunEnded();
+}
+
+void TApplication::Terminate() {
+  terminated_ = true;
+  ToolkitBackendWake();
+}
+
+void TApplication::HookMainWindow(TMessageHook* hook) {
+  if (hook == nullptr || std::find(hooks_.begin(), hooks_.end(), hook) != hooks_.end()) return;
+  hooks_.push_back(hook);
+}
+
+void TApplication::UnhookMainWindow(TMessageHook* hook) {
+  hooks_.erase(std::remove(hooks_.begin(), hooks_.end(), hook), hooks_.end());
+}
+
+void TApplication::Perform(TMessage& message) {
+  // A copy: a hook may unhook itself or another while the message goes round.
+  std::vector<TMessageHook*> hooks = hooks_;
+  for (TMessageHook* hook : hooks) {
+    if (std::find(hooks_.begin(), hooks_.end(), hook) == hooks_.end()) continue;
+    if ((*hook)(message)) return;
+  }
+  if (message.Msg == kAppActivateMessage) active_ = true;
+  if (message.Msg == kAppDeactivateMessage) active_ = false;
+}
+
+void TApplication::ShowException(const std::string& text) {
+  ToolkitBackendMessageBox(Title, text);
+}
+
+// ---- Offered to the backends ----
+
+bool ToolkitAppActivation(bool active) {
+  if (active == Application->Active()) return false;
+  TMessage message{active ? kAppActivateMessage : kAppDeactivateMessage, 0, 0, 0};
+  ToolkitGuard([&message] { Application->Perform(message); });
+  return true;
+}
+
+void ToolkitFormActivated(TForm& form) {
+  if (form.OnActivate) ToolkitGuard([&form] { form.OnActivate(&form); });
+}
+
+void ToolkitGuard(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    Application->ShowException(error.what());
+  } catch (...) {
+    Application->ShowException("Unknown error");
+  }
+}
+
+bool TApplicationAccess::IdleOnce(TApplication& app) {
+  app.idleWakeGiven_ = false;
+  bool done = true;
+  if (app.OnIdle) {
+    // On an error the flag stays as the handler left it.
+    ToolkitGuard([&app, &done] { app.OnIdle(&app, done); });
+  }
+  return done;
+}
+
+std::uint64_t TApplicationAccess::Loop(TApplication& app, std::uint32_t limitMs) {
+  const auto start = std::chrono::steady_clock::now();
+  const bool limited = limitMs != kToolkitWaitForever;
+  std::uint64_t idleCalls = 0;
+  while (!app.terminated_) {
+    if (limited && MillisecondsSince(start) >= limitMs) break;
+    bool dispatched = false;
+    ToolkitGuard([&dispatched] { dispatched = ToolkitBackendDispatchPending(); });
+    if (dispatched) continue;
+    if (app.terminated_) break;
+    ++idleCalls;
+    bool done = IdleOnce(app);
+    if (app.terminated_) break;
+    std::uint32_t wait;
+    if (done) {
+      wait = kToolkitWaitForever;
+    } else if (app.idleWakeGiven_) {
+      wait = app.idleWakeAfter_;
+    } else {
+      continue;  // the handler wants to run again at once
+    }
+    if (limited) {
+      std::uint32_t spent = MillisecondsSince(start);
+      if (spent >= limitMs) break;
+      wait = std::min(wait, limitMs - spent);
+    }
+    if (wait > 0) ToolkitBackendWait(wait);
+  }
+  return idleCalls;
+}
+
+void TApplicationAccess::Reset(TApplication& app) {
+  app.DestroyComponents();
+  app.MainForm = nullptr;
+  app.terminated_ = false;
+  app.active_ = false;
+  app.OnIdle = nullptr;
+  app.idleWakeAfter_ = 0;
+  app.idleWakeGiven_ = false;
+  MainFormShown = false;
+}
