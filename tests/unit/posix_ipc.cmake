@@ -1,0 +1,9 @@
+# The POSIX emulation of the simulator IPC: namespace root, handles, windows, atoms, areas.
+if(NOT WIN32)
+  add_executable(posix-ipc-unit-tests ${CMAKE_CURRENT_LIST_DIR}/posix_ipc_test.cpp)
+  target_include_directories(posix-ipc-unit-tests PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(posix-ipc-unit-tests PRIVATE korvan_platform korvan_test_support
+                        GTest::gtest_main)
+  gtest_discover_tests(posix-ipc-unit-tests DISCOVERY_MODE PRE_TEST
+                       PROPERTIES LABELS unit TIMEOUT 120)
+endif()

@@ -1,0 +1,681 @@
+// The POSIX emulation of the simulator IPC, checked against the files, sockets and bytes the
+// contract prescribes, so other programs speaking it meet the same things.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ipc.h"
+#include "platform/ipc_server.h"
+#include "platform/posix/posix_handles.h"
+#include "platform/posix/posix_root.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+using namespace platform;
+
+class PosixIpc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    runtime_ = testsupport::MakeTestRuntimeDir("posix-ipc");
+    root_ = runtime_ + "/korvan-win32";
+    SetLastError(0);
+  }
+  void TearDown() override {
+    umask(022);
+    testsupport::RemoveTree(runtime_);
+  }
+  std::string runtime_;
+  std::string root_;
+};
+
+int ModeOf(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+bool Exists(const std::string& path) {
+  return ModeOf(path) >= 0;
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+sockaddr_un AddressAt(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  return address;
+}
+
+// A socket file with no one listening: what a crashed server leaves.
+void LeaveStaleSocket(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  const sockaddr_un address = AddressAt(path);
+  ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  close(fd);
+}
+
+// --- registered messages -------------------------------------------------------------------
+
+// FNV-1a written out from its definition, independent of the backend's loop.
+std::uint32_t ExpectedMessageId(const std::string& name) {
+  std::uint64_t hash = 0x811C9DC5u;
+  for (unsigned char c : name) {
+    hash ^= static_cast<unsigned char>(std::toupper(c));
+    hash = (hash * 0x01000193u) % 0x100000000u;
+  }
+  return static_cast<std::uint32_t>(0xC000u + hash % 0x4000u);
+}
+
+TEST(PosixIpcMessage, IdsAreTheUpperCasedHashInTheRegisteredRange) {
+  // Worked out by hand for the simulator link's name: FNV-1a("FSASMLIB:IPC") = 0x0EE9BB60.
+  EXPECT_EQ(RegisterMessageName("FsasmLib:IPC"), 0xFB60u);
+  for (const char* name : {"FsasmLib:IPC", "fsasmlib:ipc", "FSASMLIB:IPC", "a", "x/y z", "Äb"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(RegisterMessageName(name), ExpectedMessageId(name));
+  }
+  EXPECT_NE(RegisterMessageName("FsasmLib:IPD"), RegisterMessageName("FsasmLib:IPC"));
+  EXPECT_EQ(RegisterMessageName(std::string(255, 'q').c_str()),
+            ExpectedMessageId(std::string(255, 'q')));
+}
+
+TEST(PosixIpcMessage, EmptyMissingOrOverlongNamesFail) {
+  for (const std::string& name : {std::string(), std::string(256, 'q')}) {
+    SetLastError(0);
+    EXPECT_EQ(RegisterMessageName(name.c_str()), 0u);
+    EXPECT_EQ(LastError(), kErrorInvalidParameter);
+  }
+  EXPECT_EQ(RegisterMessageName(nullptr), 0u);
+}
+
+// --- atoms ---------------------------------------------------------------------------------
+
+TEST_F(PosixIpc, AtomsTakeTheFirstFreeValueAndHoldTheirName) {
+  umask(0);
+  EXPECT_EQ(AddGlobalAtom("FsasmLib:IPC:2C:1"), 0xC000);
+  EXPECT_EQ(AddGlobalAtom("two"), 0xC001);
+  EXPECT_EQ(Contents(root_ + "/atoms/C000"), "FsasmLib:IPC:2C:1");
+  EXPECT_EQ(ModeOf(root_ + "/atoms/C000"), 0600);
+  EXPECT_EQ(ModeOf(root_ + "/atoms"), 0700);
+  DeleteGlobalAtom(0xC000);
+  EXPECT_FALSE(Exists(root_ + "/atoms/C000"));
+  EXPECT_EQ(AddGlobalAtom("three"), 0xC000);
+  // A value another process holds is skipped; names are upper-case hex.
+  std::ofstream(root_ + "/atoms/C002") << "theirs";
+  for (int i = 3; i <= 0xA; ++i) AddGlobalAtom("more");
+  EXPECT_EQ(AddGlobalAtom("eleventh"), 0xC00B);
+  EXPECT_EQ(Contents(root_ + "/atoms/C00B"), "eleventh");
+  EXPECT_EQ(Contents(root_ + "/atoms/C002"), "theirs");
+}
+
+TEST_F(PosixIpc, AtomNamesAreCutToTheBuffer) {
+  ASSERT_EQ(AddGlobalAtom("two"), 0xC000);
+  struct Case {
+    std::uint32_t size;
+    std::uint32_t length;
+    const char* text;
+  };
+  for (const Case& c : {Case{100, 3, "two"}, Case{4, 3, "two"}, Case{3, 2, "tw"}, Case{1, 0, ""}}) {
+    char buffer[100];
+    std::memset(buffer, 'X', sizeof buffer);
+    EXPECT_EQ(GetGlobalAtomName(0xC000, buffer, c.size), c.length);
+    EXPECT_STREQ(buffer, c.text);
+  }
+}
+
+TEST_F(PosixIpc, MissingAtomsAndBadArguments) {
+  char buffer[16] = "unchanged";
+  EXPECT_EQ(GetGlobalAtomName(0xC123, buffer, sizeof buffer), 0u);
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(GetGlobalAtomName(0x1234, buffer, sizeof buffer), 0u);
+  ASSERT_EQ(AddGlobalAtom("kept"), 0xC000);
+  DeleteGlobalAtom(0xC123);  // harmless
+  DeleteGlobalAtom(0x0001);
+  EXPECT_EQ(GetGlobalAtomName(0xC000, buffer, sizeof buffer), 4u);
+  EXPECT_EQ(GetGlobalAtomName(0xC000, nullptr, 16), 0u);
+  EXPECT_EQ(LastError(), kErrorInvalidParameter);
+  EXPECT_EQ(AddGlobalAtom(""), 0);
+  EXPECT_EQ(AddGlobalAtom(std::string(256, 'n').c_str()), 0);
+  EXPECT_EQ(LastError(), kErrorInvalidParameter);
+}
+
+TEST_F(PosixIpc, TwoThreadsAddingAtOnceNeverShareAnAtom) {
+  constexpr int kEach = 40;
+  std::vector<std::uint16_t> got[2];
+  std::atomic<int> ready{0};
+  auto adder = [&](int who) {
+    ready.fetch_add(1);
+    while (ready.load() < 2) {
+    }
+    for (int i = 0; i < kEach; ++i) {
+      got[who].push_back(
+          AddGlobalAtom(("t" + std::to_string(who) + "-" + std::to_string(i)).c_str()));
+    }
+  };
+  std::thread a(adder, 0), b(adder, 1);
+  a.join();
+  b.join();
+  std::set<std::uint16_t> distinct;
+  for (int who = 0; who < 2; ++who) {
+    for (int i = 0; i < kEach; ++i) {
+      char name[32];
+      ASSERT_NE(got[who][i], 0);
+      distinct.insert(got[who][i]);
+      GetGlobalAtomName(got[who][i], name, sizeof name);
+      EXPECT_EQ(std::string(name), "t" + std::to_string(who) + "-" + std::to_string(i));
+    }
+  }
+  EXPECT_EQ(distinct.size(), 2u * kEach);
+  EXPECT_EQ(*distinct.rbegin(), 0xC000 + 2 * kEach - 1);  // no gaps: first free each time
+}
+
+// --- shared areas --------------------------------------------------------------------------
+
+TEST_F(PosixIpc, AFreshAreaIsAPrivateZeroedFileOfItsSize) {
+  umask(0777);  // the modes hold whatever the umask
+  const Handle area = CreateSharedArea("FsasmLib:IPC:2C:1", 0x8000);
+  ASSERT_NE(area, 0u);
+  EXPECT_EQ(LastError(), 0u);
+  const std::string path = root_ + "/mappings/FsasmLib:IPC:2C:1";
+  EXPECT_EQ(ModeOf(path), 0600);
+  EXPECT_EQ(ModeOf(root_ + "/mappings"), 0700);
+  EXPECT_EQ(ModeOf(root_), 0700);
+  auto* view = static_cast<unsigned char*>(MapSharedArea(area));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(SharedAreaSize(view), 0x8000u);
+  EXPECT_EQ(Contents(path), std::string(0x8000, '\0'));
+  EXPECT_TRUE(UnmapSharedArea(view));
+  EXPECT_TRUE(CloseKernelHandle(area));
+  EXPECT_FALSE(Exists(path));
+  EXPECT_EQ(testsupport::FilesUnder(root_), std::vector<std::string>{});
+}
+
+TEST_F(PosixIpc, ASecondCreateJoinsTheLiveAreaWithAlreadyExists) {
+  const Handle first = CreateSharedArea("shared", 4096);
+  ASSERT_NE(first, 0u);
+  const Handle second = CreateSharedArea("shared", 8192);
+  ASSERT_NE(second, 0u);
+  EXPECT_EQ(LastError(), kErrorAlreadyExists);
+  const Handle opened = OpenSharedArea("shared");
+  ASSERT_NE(opened, 0u);
+  auto* a = static_cast<unsigned char*>(MapSharedArea(first));
+  auto* b = static_cast<unsigned char*>(MapSharedArea(second));
+  auto* c = static_cast<unsigned char*>(MapSharedArea(opened));
+  ASSERT_TRUE(a && b && c);
+  EXPECT_EQ(SharedAreaSize(b), 4096u);  // the existing area's size, not the one asked for
+  a[0] = 0x5A;
+  b[4095] = 0xA5;
+  EXPECT_EQ(c[0], 0x5A);
+  EXPECT_EQ(a[4095], 0xA5);
+  const std::string path = root_ + "/mappings/shared";
+  EXPECT_TRUE(UnmapSharedArea(a));
+  EXPECT_TRUE(CloseKernelHandle(first));
+  EXPECT_TRUE(CloseKernelHandle(second));
+  EXPECT_TRUE(Exists(path));  // still held: a handle and two views
+  EXPECT_TRUE(CloseKernelHandle(opened));
+  EXPECT_TRUE(Exists(path));  // a view outlives its handle
+  EXPECT_EQ(c[0], 0x5A);
+  EXPECT_TRUE(UnmapSharedArea(b));
+  EXPECT_TRUE(UnmapSharedArea(c));
+  EXPECT_FALSE(Exists(path));
+}
+
+TEST_F(PosixIpc, AFileNobodyLocksIsReplaced) {
+  ASSERT_FALSE(posix::NamespaceDir("mappings").empty());
+  const std::string path = root_ + "/mappings/left";
+  std::ofstream(path) << "garbage left by a crash";
+  const Handle area = CreateSharedArea("left", 64);
+  ASSERT_NE(area, 0u);
+  EXPECT_EQ(LastError(), 0u);
+  EXPECT_EQ(Contents(path), std::string(64, '\0'));
+  EXPECT_TRUE(CloseKernelHandle(area));
+  std::ofstream(path) << "again";
+  EXPECT_EQ(OpenSharedArea("left"), 0u);  // a dead area cannot be opened ...
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+  EXPECT_FALSE(Exists(path));  // ... and is cleared away
+}
+
+TEST_F(PosixIpc, AnAreaHeldByAnotherProcessIsLiveUntilItDies) {
+  int toChild[2], toParent[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  ASSERT_EQ(pipe(toParent), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const Handle area = CreateSharedArea("held", 32);
+    auto* view = static_cast<unsigned char*>(MapSharedArea(area));
+    if (view != nullptr) view[7] = 0x77;
+    char byte = view != nullptr && LastError() == 0 ? 'y' : 'n';
+    (void)!write(toParent[1], &byte, 1);
+    (void)!read(toChild[0], &byte, 1);
+    _exit(0);  // dies holding it: no unmap, no close
+  }
+  char byte = 0;
+  ASSERT_EQ(read(toParent[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  const Handle joined = CreateSharedArea("held", 32);
+  ASSERT_NE(joined, 0u);
+  EXPECT_EQ(LastError(), kErrorAlreadyExists);
+  auto* view = static_cast<unsigned char*>(MapSharedArea(joined));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[7], 0x77);
+  UnmapSharedArea(view);
+  CloseKernelHandle(joined);
+  EXPECT_TRUE(Exists(root_ + "/mappings/held"));  // the child still holds it
+  ASSERT_EQ(write(toChild[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const Handle fresh = CreateSharedArea("held", 32);
+  ASSERT_NE(fresh, 0u);
+  EXPECT_EQ(LastError(), 0u);
+  view = static_cast<unsigned char*>(MapSharedArea(fresh));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[7], 0);
+  UnmapSharedArea(view);
+  CloseKernelHandle(fresh);
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+}
+
+TEST_F(PosixIpc, TwoThreadsCreatingOneNameGetOneAreaBetweenThem) {
+  for (int round = 0; round < 30; ++round) {
+    const std::string name = "race" + std::to_string(round);
+    Handle handles[2] = {};
+    std::uint32_t errors[2] = {};
+    std::atomic<int> ready{0};
+    auto create = [&](int who) {
+      ready.fetch_add(1);
+      while (ready.load() < 2) {
+      }
+      handles[who] = CreateSharedArea(name.c_str(), 128);
+      errors[who] = LastError();
+    };
+    std::thread a(create, 0), b(create, 1);
+    a.join();
+    b.join();
+    ASSERT_NE(handles[0], 0u);
+    ASSERT_NE(handles[1], 0u);
+    EXPECT_EQ(std::multiset<std::uint32_t>({errors[0], errors[1]}),
+              std::multiset<std::uint32_t>({0u, kErrorAlreadyExists}));
+    auto* first = static_cast<unsigned char*>(MapSharedArea(handles[0]));
+    auto* second = static_cast<unsigned char*>(MapSharedArea(handles[1]));
+    first[1] = 9;
+    EXPECT_EQ(second[1], 9);
+    UnmapSharedArea(first);
+    UnmapSharedArea(second);
+    CloseKernelHandle(handles[0]);
+    CloseKernelHandle(handles[1]);
+  }
+  EXPECT_EQ(testsupport::FilesUnder(root_), std::vector<std::string>{});
+}
+
+TEST_F(PosixIpc, BadAreaNamesSizesAndViews) {
+  struct Case {
+    const char* name;
+    std::uint32_t size;
+    std::uint32_t error;
+  };
+  for (const Case& c : {Case{"a/b", 16, kErrorInvalidName}, Case{"..", 16, kErrorInvalidName},
+                        Case{".", 16, kErrorInvalidName}, Case{"", 16, kErrorInvalidName},
+                        Case{"ok", 0, kErrorInvalidParameter}}) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CreateSharedArea(c.name, c.size), 0u);
+    EXPECT_EQ(LastError(), c.error);
+  }
+  EXPECT_EQ(OpenSharedArea("a/b"), 0u);
+  EXPECT_EQ(LastError(), kErrorInvalidName);
+  EXPECT_EQ(OpenSharedArea("nothing"), 0u);
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const Handle pipeHandle = posix::AllocateHandle(fds[0], nullptr, nullptr);
+  EXPECT_EQ(MapSharedArea(pipeHandle), nullptr);  // not a mapping
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  EXPECT_TRUE(CloseKernelHandle(pipeHandle));
+  close(fds[1]);
+  int local = 0;
+  EXPECT_EQ(SharedAreaSize(&local), 0u);
+  EXPECT_FALSE(UnmapSharedArea(&local));
+}
+
+// --- windows and the exchange --------------------------------------------------------------
+
+struct Serving {
+  std::atomic<bool> answer{true};
+  std::atomic<std::uint32_t> senderPid{0};
+  std::atomic<int> handled{0};
+};
+
+bool Answer(void* context, const ServerMessage& message, std::uint32_t* reply) {
+  auto* serving = static_cast<Serving*>(context);
+  serving->senderPid = message.senderPid;
+  serving->handled.fetch_add(1);
+  *reply = message.msg * 3u + message.wParam * 5u + message.lParam;
+  return serving->answer.load();
+}
+
+// A window of `className` served on its own thread for the life of the object.
+class ServedWindow {
+ public:
+  ServedWindow(const char* className, Serving* serving)
+      : window_(CreateServerWindow(className, Answer, serving)) {
+    if (window_ != nullptr) thread_ = std::thread([this] { ran_ = RunServerWindow(window_); });
+  }
+  ~ServedWindow() { Stop(); }
+  bool Stop() {
+    if (thread_.joinable()) {
+      RequestServerStop(window_);
+      thread_.join();
+    }
+    DestroyServerWindow(window_);
+    window_ = nullptr;
+    return ran_;
+  }
+  ServerWindow* window() const { return window_; }
+  std::thread& thread() { return thread_; }
+
+ private:
+  ServerWindow* window_;
+  std::thread thread_;
+  bool ran_ = false;
+};
+
+TEST_F(PosixIpc, WindowsAreFoundWhileTheirSocketAccepts) {
+  const std::string path = root_ + "/windows/UIPCMAIN";
+  EXPECT_EQ(FindTopLevelWindow("UIPCMAIN"), 0u);
+  ASSERT_FALSE(posix::NamespaceDir("windows").empty());
+  LeaveStaleSocket(path);
+  EXPECT_EQ(FindTopLevelWindow("UIPCMAIN"), 0u);  // a socket file alone is no window
+  Serving serving;
+  {
+    ServedWindow uipc("UIPCMAIN", &serving);  // replaces the stale file
+    ASSERT_NE(uipc.window(), nullptr);
+    umask(0);
+    ServedWindow fs98("FS98MAIN", &serving);
+    EXPECT_EQ(ModeOf(root_ + "/windows/FS98MAIN") & 0777, 0600);
+    const WindowHandle found = FindTopLevelWindow("UIPCMAIN");
+    EXPECT_NE(found, 0u);
+    EXPECT_EQ(FindTopLevelWindow("UIPCMAIN"), found);
+    EXPECT_NE(FindTopLevelWindow("FS98MAIN"), 0u);
+    EXPECT_NE(FindTopLevelWindow("FS98MAIN"), found);
+    EXPECT_EQ(CreateServerWindow("UIPCMAIN", Answer, &serving), nullptr);
+    EXPECT_EQ(LastError(), kErrorClassAlreadyExists);
+    EXPECT_TRUE(uipc.Stop());
+    EXPECT_FALSE(Exists(path));
+    EXPECT_EQ(FindTopLevelWindow("UIPCMAIN"), 0u);
+  }
+  EXPECT_EQ(FindTopLevelWindow("a/b"), 0u);
+  EXPECT_EQ(CreateServerWindow("a/b", Answer, &serving), nullptr);
+  EXPECT_EQ(LastError(), kErrorInvalidName);
+  EXPECT_EQ(testsupport::FilesUnder(root_), std::vector<std::string>{});
+}
+
+TEST_F(PosixIpc, MessagesGoThereAndBack) {
+  Serving serving;
+  ServedWindow server("UIPCMAIN", &serving);
+  const WindowHandle window = FindTopLevelWindow("UIPCMAIN");
+  ASSERT_NE(window, 0u);
+  struct Case {
+    std::uint32_t msg, wParam, lParam;
+  };
+  for (const Case& c : {Case{0xFB60, 0xC000, 0}, Case{0xFFFFFFFF, 0x80000001, 7}, Case{0, 0, 0}}) {
+    std::uint32_t reply = 0xDEAD;
+    SetLastError(1234);
+    ASSERT_TRUE(SendMessageWithTimeout(window, c.msg, c.wParam, c.lParam, 2000, &reply));
+    EXPECT_EQ(reply, c.msg * 3u + c.wParam * 5u + c.lParam);
+    EXPECT_EQ(serving.senderPid.load(), static_cast<std::uint32_t>(getpid()));
+  }
+  EXPECT_EQ(serving.handled.load(), 3);
+}
+
+TEST_F(PosixIpc, AnUnansweredMessageTimesOutAndTheWindowServesOn) {
+  Serving serving;
+  ServedWindow server("UIPCMAIN", &serving);
+  const WindowHandle window = FindTopLevelWindow("UIPCMAIN");
+  serving.answer = false;
+  std::uint32_t reply = 0xDEAD;
+  EXPECT_FALSE(SendMessageWithTimeout(window, 1, 2, 3, 100, &reply));
+  EXPECT_EQ(LastError(), kErrorTimeout);
+  EXPECT_EQ(reply, 0xDEADu);
+  serving.answer = true;
+  EXPECT_TRUE(SendMessageWithTimeout(window, 1, 2, 3, 5000, &reply));
+  EXPECT_EQ(reply, 1u * 3 + 2 * 5 + 3);
+}
+
+TEST_F(PosixIpc, NoWindowOrALostConnectionIsAnInvalidWindow) {
+  std::uint32_t reply = 0;
+  for (WindowHandle bogus : {WindowHandle{0}, WindowHandle{31}, WindowHandle{100000}}) {
+    SetLastError(0);
+    EXPECT_FALSE(SendMessageWithTimeout(bogus, 1, 0, 0, 100, &reply));
+    EXPECT_EQ(LastError(), kErrorInvalidWindowHandle);
+  }
+  Serving serving;
+  WindowHandle window = 0;
+  {
+    ServedWindow server("UIPCMAIN", &serving);
+    window = FindTopLevelWindow("UIPCMAIN");
+  }
+  EXPECT_FALSE(SendMessageWithTimeout(window, 1, 0, 0, 100, &reply));  // its server is gone
+  EXPECT_EQ(LastError(), kErrorInvalidWindowHandle);
+
+  // A server that reads the packet and hangs up: the bytes are checked on the way.
+  const std::string path = root_ + "/windows/DROPPER";
+  const int listener = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  const sockaddr_un address = AddressAt(path);
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  std::vector<unsigned char> packet;
+  std::thread dropper([&] {
+    for (;;) {
+      const int connection = accept(listener, nullptr, nullptr);
+      unsigned char bytes[32];
+      const ssize_t got = recv(connection, bytes, sizeof bytes, 0);
+      close(connection);
+      if (got > 0) {  // the lookup's probe connects and sends nothing
+        packet.assign(bytes, bytes + got);
+        return;
+      }
+    }
+  });
+  const WindowHandle dropping = FindTopLevelWindow("DROPPER");
+  ASSERT_NE(dropping, 0u);
+  EXPECT_FALSE(SendMessageWithTimeout(dropping, 0x11223344, 0xC001, 0x80, 5000, &reply));
+  EXPECT_EQ(LastError(), kErrorInvalidWindowHandle);
+  dropper.join();
+  close(listener);
+  const std::uint32_t pid = static_cast<std::uint32_t>(getpid());
+  const std::vector<unsigned char> expected = {0x44,
+                                               0x33,
+                                               0x22,
+                                               0x11,
+                                               0x01,
+                                               0xC0,
+                                               0,
+                                               0,
+                                               0x80,
+                                               0,
+                                               0,
+                                               0,
+                                               static_cast<unsigned char>(pid),
+                                               static_cast<unsigned char>(pid >> 8),
+                                               static_cast<unsigned char>(pid >> 16),
+                                               static_cast<unsigned char>(pid >> 24)};
+  EXPECT_EQ(packet, expected);
+}
+
+TEST_F(PosixIpc, TheServerDropsMalformedPacketsAndRepliesInEightBytes) {
+  Serving serving;
+  ServedWindow server("UIPCMAIN", &serving);
+  ASSERT_NE(server.window(), nullptr);
+  const sockaddr_un address = AddressAt(root_ + "/windows/UIPCMAIN");
+  auto exchange = [&](const std::vector<unsigned char>& packet) {
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    if (!packet.empty()) send(fd, packet.data(), packet.size(), MSG_NOSIGNAL);
+    unsigned char reply[32];
+    const ssize_t got = recv(fd, reply, sizeof reply, 0);
+    close(fd);
+    return std::vector<unsigned char>(reply, reply + (got > 0 ? got : 0));
+  };
+  EXPECT_EQ(exchange({}), std::vector<unsigned char>{});  // silent: dropped in time
+  EXPECT_EQ(exchange({1, 2, 3, 4, 5, 6, 7, 8}), std::vector<unsigned char>{});
+  EXPECT_EQ(exchange(std::vector<unsigned char>(17, 1)), std::vector<unsigned char>{});
+  EXPECT_EQ(serving.handled.load(), 0);
+  // msg 0x100, wParam 2, lParam 1: reply 0x300 + 10 + 1 = 0x30B, then a zero word.
+  const std::vector<unsigned char> good = {0, 1, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 9, 0, 0, 0};
+  EXPECT_EQ(exchange(good), (std::vector<unsigned char>{0x0B, 0x03, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(serving.senderPid.load(), 9u);
+}
+
+TEST_F(PosixIpc, AStopEndsTheServerEvenWhileItHoldsASender) {
+  Serving serving;
+  serving.answer = false;
+  ServedWindow server("UIPCMAIN", &serving);
+  const WindowHandle window = FindTopLevelWindow("UIPCMAIN");
+  std::uint32_t error = 0;
+  std::thread sender([&] {
+    std::uint32_t reply = 0;
+    EXPECT_FALSE(SendMessageWithTimeout(window, 1, 0, 0, 60000, &reply));
+    error = LastError();
+  });
+  while (serving.handled.load() == 0) SleepMs(1);
+  EXPECT_FALSE(ServerStopRequested(server.window()));
+  RequestServerStop(server.window());
+  EXPECT_TRUE(ServerStopRequested(server.window()));
+  sender.join();
+  EXPECT_EQ(error, kErrorInvalidWindowHandle);  // the held connection was closed, not timed out
+  EXPECT_TRUE(server.Stop());
+}
+
+ServerWindow* signalledWindow = nullptr;
+void StopOnSignal(int) {
+  RequestServerStop(signalledWindow);
+}
+
+TEST_F(PosixIpc, AStopMayComeFromASignalHandler) {
+  Serving serving;
+  ServedWindow server("UIPCMAIN", &serving);
+  signalledWindow = server.window();
+  struct sigaction action {};
+  action.sa_handler = StopOnSignal;
+  ASSERT_EQ(sigaction(SIGUSR1, &action, nullptr), 0);
+  // Once the window answers, its thread is inside its poll.
+  std::uint32_t reply = 0;
+  ASSERT_TRUE(SendMessageWithTimeout(FindTopLevelWindow("UIPCMAIN"), 1, 1, 1, 5000, &reply));
+  pthread_kill(server.thread().native_handle(), SIGUSR1);
+  server.thread().join();
+  EXPECT_TRUE(ServerStopRequested(server.window()));
+  EXPECT_TRUE(server.Stop());
+  signal(SIGUSR1, SIG_DFL);
+}
+
+// --- the namespace root, the last error, the handle table ----------------------------------
+
+TEST_F(PosixIpc, TheRootFollowsXdgRuntimeDirWhenItIsADirectory) {
+  umask(0777);
+  EXPECT_EQ(posix::NamespaceRoot(), root_);
+  EXPECT_EQ(ModeOf(root_), 0700);
+  const std::string nested = posix::NamespaceDir("devices/{0577ABC6-B5F2-4025-8230-AA4F8C0E9E60}");
+  EXPECT_EQ(nested, root_ + "/devices/{0577ABC6-B5F2-4025-8230-AA4F8C0E9E60}");
+  EXPECT_EQ(ModeOf(root_ + "/devices"), 0700);
+  EXPECT_EQ(ModeOf(nested), 0700);
+  EXPECT_EQ(posix::NamespaceDir("../escape"), "");
+  EXPECT_EQ(posix::NamespaceDir("/abs"), "");
+  umask(022);
+
+  const std::string fallback = "/tmp/korvan-win32-" + std::to_string(geteuid());
+  const std::string file = runtime_ + "/not-a-dir";
+  std::ofstream(file) << "x";
+  for (const char* value : {file.c_str(), "relative/dir", static_cast<const char*>(nullptr)}) {
+    testsupport::SetTestEnvironment("XDG_RUNTIME_DIR", value);
+    EXPECT_EQ(posix::NamespaceRoot(), fallback);
+    EXPECT_EQ(ModeOf(fallback), 0700);
+  }
+  // A root that is not a private directory of ours is refused, not used.
+  testsupport::SetTestEnvironment("XDG_RUNTIME_DIR", runtime_.c_str());
+  testsupport::RemoveTree(root_);
+  ASSERT_EQ(mkdir((runtime_ + "/elsewhere").c_str(), 0700), 0);
+  ASSERT_EQ(symlink((runtime_ + "/elsewhere").c_str(), root_.c_str()), 0);
+  EXPECT_EQ(posix::NamespaceRoot(), "");
+  EXPECT_EQ(CreateSharedArea("x", 16), 0u);
+  EXPECT_EQ(AddGlobalAtom("x"), 0);
+}
+
+TEST(PosixIpcErrors, TheLastErrorIsPerThreadAndSleepKeepsIt) {
+  SetLastError(kErrorTimeout);
+  std::uint32_t seen = 99;
+  std::thread other([&] {
+    seen = LastError();
+    SetLastError(kErrorAccessDenied);
+  });
+  other.join();
+  EXPECT_EQ(seen, 0u);
+  SleepMs(1);
+  EXPECT_EQ(LastError(), kErrorTimeout);
+  EXPECT_EQ(CurrentProcessId(), static_cast<std::uint32_t>(getpid()));
+}
+
+TEST(PosixHandles, HandlesAreSmallAndClosedOnce) {
+  std::vector<Handle> handles;
+  for (;;) {
+    const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const Handle handle = posix::AllocateHandle(fd, nullptr, nullptr);
+    if (handle == 0) {
+      EXPECT_EQ(LastError(), 4u);
+      close(fd);
+      break;
+    }
+    EXPECT_LE(handle, static_cast<Handle>(posix::kHandleTableSize));
+    handles.push_back(handle);
+    ASSERT_LE(handles.size(), static_cast<std::size_t>(posix::kHandleTableSize));
+  }
+  EXPECT_EQ(handles.size(), static_cast<std::size_t>(posix::kHandleTableSize));
+  EXPECT_EQ(std::set<Handle>(handles.begin(), handles.end()).size(), handles.size());
+  for (Handle handle : handles) EXPECT_TRUE(CloseKernelHandle(handle));
+  EXPECT_FALSE(CloseKernelHandle(handles[0]));
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  EXPECT_EQ(posix::DuplicateFd(handles[0]), -1);
+  EXPECT_FALSE(CloseKernelHandle(0));
+  EXPECT_FALSE(CloseKernelHandle(kInvalidHandle));
+}
+
+TEST(PosixHandles, ClosingASocketEndsAReadBlockedOnItsDuplicate) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair), 0);
+  const Handle handle = posix::AllocateHandle(pair[0], posix::CloseSocketEntry, nullptr);
+  ASSERT_NE(handle, 0u);
+  const int fd = posix::DuplicateFd(handle);
+  ASSERT_GE(fd, 0);
+  ssize_t got = -2;
+  std::thread reader([&] {
+    char byte;
+    got = read(fd, &byte, 1);
+  });
+  EXPECT_TRUE(CloseKernelHandle(handle));
+  reader.join();
+  EXPECT_EQ(got, 0);
+  close(fd);
+  close(pair[1]);
+}
+
+}  // namespace
