@@ -1,0 +1,475 @@
+// The bridge cycle and the main window's handlers against korvan-sim in another process. The
+// module records every batch it handles (--record), so each test sees exactly which requests a
+// tick sent, in which order, with which bytes. Ticks are driven by calling FrameTimer1Timer.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/SimSnapshot.h"
+#include "app/Unit1.h"
+#include "efis/SharedState.h"
+#include "platform/null/null_toolkit.h"
+#include "simlink/SimLinkClient.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+struct Record {
+  unsigned Id;  // 1 read, 2 write
+  unsigned Offset;
+  unsigned Size;
+  std::string Data;  // hex of a write's bytes
+  bool operator==(const Record&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Record& r) {
+  return out << (r.Id == 1 ? "read " : "write ") << std::hex << "0x" << r.Offset << std::dec
+             << " size " << r.Size << (r.Data.empty() ? "" : " data ") << r.Data;
+}
+
+Record Read(unsigned offset, unsigned size) {
+  return {1, offset, size, ""};
+}
+Record Write(unsigned offset, unsigned size, const std::string& data) {
+  return {2, offset, size, data};
+}
+
+// The slow group as the data-exchange module must see it: offset and size, in queue order.
+const std::vector<Record> kSlowGroup = {
+    Read(0x6010, 8), Read(0x6018, 8), Read(0x0580, 4), Read(0x6030, 8), Read(0x6020, 8),
+    Read(0x0574, 4), Read(0x02BC, 4), Read(0x02C8, 4), Read(0x0E8C, 2), Read(0x28C8, 8),
+    Read(0x2840, 8), Read(0x2848, 8), Read(0x0898, 2), Read(0x0930, 2), Read(0x08C8, 2),
+    Read(0x0960, 2), Read(0x3B70, 8), Read(0x3AB0, 8), Read(0x3B58, 8), Read(0x3B60, 8),
+    Read(0x3A98, 8), Read(0x3AA0, 8), Read(0x08C0, 2), Read(0x0918, 8), Read(0x0958, 2),
+    Read(0x09B0, 8), Read(0x08E8, 8), Read(0x0980, 8), Read(0x0330, 2), Read(0x02A0, 2),
+};
+
+const std::vector<Record> kFastReads = {
+    Read(0x2F70, 8), Read(0x2F78, 8), Read(0x037C, 2),
+    Read(0x02CC, 8), Read(0x2B00, 8), Read(0x11BA, 2),
+};
+
+std::vector<Record> Join(std::vector<Record> head, const std::vector<Record>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+// A fast batch while disengaged: the attitude reads, then optionally the QNH write, then the
+// control-disconnect byte 0 and the reads of the simulator's own inputs.
+std::vector<Record> DisengagedBatch(const std::vector<Record>& qnh = {}) {
+  return Join(Join(kFastReads, qnh), {Write(0x310A, 1, "00"), Read(0x0BB6, 2), Read(0x0BB2, 2)});
+}
+
+class SimModule {
+ public:
+  bool Start(const std::string& recordPath, const std::vector<std::string>& extra = {}) {
+    record_ = recordPath;
+    std::vector<std::string> args = {"--record", recordPath};
+    args.insert(args.end(), extra.begin(), extra.end());
+    if (!child_.Start(KORVAN_SIM_PATH, args)) return false;
+    return child_.WaitForLine("korvan-sim ready", 10000);
+  }
+  void Stop() { child_.Stop(); }
+
+  // Every batch recorded so far, by batch number.
+  std::map<unsigned, std::vector<Record>> Batches() const {
+    std::map<unsigned, std::vector<Record>> batches;
+    std::ifstream in(record_);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      std::string word, data;
+      unsigned batch = 0;
+      Record r{};
+      words >> word >> batch;
+      if (word != "batch") continue;
+      words >> word;
+      if (word != "id") {
+        batches[batch];  // a refused batch still counts as an exchange
+        continue;
+      }
+      words >> r.Id >> word >> std::hex >> r.Offset >> word >> std::dec >> r.Size;
+      if (words >> word >> data) r.Data = data;
+      batches[batch].push_back(r);
+    }
+    return batches;
+  }
+  std::size_t BatchCount() const { return Batches().size(); }
+  std::vector<Record> LastBatch() const {
+    auto batches = Batches();
+    return batches.empty() ? std::vector<Record>{} : batches.rbegin()->second;
+  }
+
+ private:
+  testsupport::ChildProcess child_;
+  std::string record_;
+};
+
+class BridgeCycle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = testsupport::MakeTestRuntimeDir("app-cycle");
+    NullToolkitReset();
+    ResetCycleState();
+    ResetSharedState();
+  }
+  void TearDown() override {
+    SimLinkClose();
+    NullToolkitReset();
+    Form1 = nullptr;
+    sim_.Stop();
+    second_.Stop();
+    testsupport::RemoveTree(dir_);
+  }
+
+  void StartSim(SimModule& sim, const char* name) {
+    ASSERT_TRUE(sim.Start(dir_ + "/" + name + ".record"));
+  }
+
+  // The program's start: the application, the window and its FormCreate.
+  void CreateWindow() {
+    Application->Title = "Korvan EFIS to Flightsim bridge";
+    Form1 = new TForm1(Application);
+    Application->CreateForm(Form1, [](TForm& form) { static_cast<TForm1&>(form).CreateDesign(); });
+  }
+
+  void Tick() { Form1->FrameTimer1Timer(Form1->FrameTimer1, 1); }
+
+  // Ticks until the next tick will run `phase`.
+  void TickUntilNextIs(std::uint8_t phase) {
+    while ((PhaseCounter + 1) % 10 != phase) Tick();
+  }
+
+  // Ticks until a fast tick has run.
+  void FastTick() {
+    do Tick();
+    while (PhaseCounter % 2 != 0);
+  }
+
+  std::vector<std::string> Log() const { return Form1->Memo1->Lines.All(); }
+
+  int CountLog(const std::string& prefix) const {
+    int count = 0;
+    for (const std::string& line : Log()) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return count;
+  }
+
+  std::string dir_;
+  SimModule sim_;
+  SimModule second_;
+};
+
+TEST_F(BridgeCycle, StartWithoutSimulatorLogsTheReasonAndTicksStandStill) {
+  CreateWindow();
+  ASSERT_GE(Log().size(), 1u);
+  EXPECT_EQ(Log()[0], "Cannot connect to Flight Simulator - Cannot link to FSUIPC or WideClient");
+  EXPECT_EQ(Log()[1], "Cannot find EFIS on USB. EFIS not responding or driver not installed.");
+  EXPECT_FALSE(SimConnected);
+  EXPECT_TRUE(Form1->Button1->Enabled());
+  EXPECT_EQ(Form1->TrackBar1->Position(), 0);
+  EXPECT_EQ(Form1->TrackBar2->Position(), 0);
+  EXPECT_EQ(Form1->Label7->Caption(), "Autopilot not engaged");
+  EXPECT_TRUE(FirstActivation);
+
+  ServoFrameSeen = 1;
+  for (int i = 0; i < 30; ++i) Tick();
+  EXPECT_EQ(PhaseCounter, 0);
+  EXPECT_EQ(ReaderIdleTicks.load(), 0) << "the watchdog counts only while connected";
+  EXPECT_EQ(Log().size(), 2u);
+
+  // A click once the simulator runs connects.
+  StartSim(sim_, "sim");
+  Form1->Button1->Click();
+  EXPECT_EQ(Log().back(), "Connected to FSX");
+  EXPECT_TRUE(SimConnected);
+  EXPECT_FALSE(Form1->Button1->Enabled());
+}
+
+TEST_F(BridgeCycle, FirstTickIsTheSlowGroupInTableOrder) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  ASSERT_EQ(Log()[0], "Connected to FSX");
+  EXPECT_FALSE(Form1->Button1->Enabled());
+  const std::size_t handshake = sim_.BatchCount();
+
+  SimSnapshot.Track0580 = 0xFFFFFFFF00000000u;  // the upper half must be cleared before the read
+  Tick();
+  EXPECT_EQ(PhaseCounter, 1);
+  ASSERT_EQ(sim_.BatchCount(), handshake + 1);
+  EXPECT_EQ(sim_.LastBatch(), kSlowGroup);
+
+  // The values arrive in their typed fields, as korvan-sim holds them.
+  EXPECT_EQ(SimSnapshot.Track0580, 1073741824u);
+  EXPECT_EQ(SimSnapshot.Airspeed02BC, 12800);
+  EXPECT_EQ(SimSnapshot.Altitude0574, 914);
+  EXPECT_EQ(SimSnapshot.Latitude6010, 52.3086);
+  EXPECT_EQ(SimSnapshot.Eng1SpeedA0898, 9600);
+  EXPECT_EQ(SimSnapshot.Eng2ScalerB0960, 16384);
+  EXPECT_EQ(SimSnapshot.Eng2RankineR3AB0, 816.0);
+  EXPECT_EQ(SimSnapshot.OutsideTemp0E8C, 2304);
+  EXPECT_EQ(SimSnapshot.Variation02A0, 364);
+  EXPECT_EQ(SimSnapshot.Qnh0330, 16211);
+  // HeldQnh starts at 0, so the first slow exchange takes the simulator's setting.
+  EXPECT_EQ(HeldQnh.load(), 16211);
+}
+
+TEST_F(BridgeCycle, TenPhasesMakeSevenExchanges) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  for (int round = 0; round < 2; ++round) {
+    for (int phase = 1; phase <= 10; ++phase) {
+      const std::size_t before = sim_.BatchCount();
+      Tick();
+      const std::uint8_t now = PhaseCounter;
+      EXPECT_EQ(now, phase % 10);
+      SCOPED_TRACE("phase " + std::to_string(now));
+      if (now == 3 || now == 7 || now == 9) {
+        EXPECT_EQ(sim_.BatchCount(), before) << "no exchange";
+      } else if (now == 1 || now == 5) {
+        ASSERT_EQ(sim_.BatchCount(), before + 1);
+        EXPECT_EQ(sim_.LastBatch(), kSlowGroup);
+      } else {
+        ASSERT_EQ(sim_.BatchCount(), before + 1);
+        EXPECT_EQ(sim_.LastBatch(), DisengagedBatch());
+        EXPECT_EQ(Form1->Label7->Caption(), "AutoPilot is not engaged");
+      }
+    }
+  }
+  EXPECT_EQ(CountLog("FlightSim problem: "), 0);
+}
+
+TEST_F(BridgeCycle, EngagedTicksWriteTheCommandsAndRefreshTheDisconnectOnThe31st) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  Tick();                 // phase 1
+  BankServoCmd = 1234;    // 0x04D2
+  PitchServoCmd = -2000;  // 0xF830
+  AutopilotEngaged = 1;
+  const std::vector<Record> engaged =
+      Join(kFastReads, {Write(0x0BB6, 2, "D204"), Write(0x0BB2, 2, "30F8")});
+  const std::vector<Record> refresh = Join(
+      kFastReads, {Write(0x310A, 1, "03"), Write(0x0BB6, 2, "D204"), Write(0x0BB2, 2, "30F8")});
+
+  for (int engagedTick = 1; engagedTick <= 62; ++engagedTick) {
+    DisengageCountdown = 20;  // news from the reader every tick keeps it engaged
+    FastTick();
+    ASSERT_EQ(PhaseCounter % 2, 0);
+    SCOPED_TRACE("engaged fast tick " + std::to_string(engagedTick));
+    EXPECT_EQ(sim_.LastBatch(), engagedTick % 31 == 0 ? refresh : engaged);
+    EXPECT_EQ(Form1->Label7->Caption(), "AutoPilot is engaged");
+    EXPECT_EQ(BankServoShown.load(), 2468);
+    EXPECT_EQ(PitchServoShown.load(), -4000);
+    EXPECT_EQ(Form1->TrackBar1->Position(), 77);   // 2468 / 32
+    EXPECT_EQ(Form1->TrackBar2->Position(), 125);  // -(-4000 / 32)
+  }
+  EXPECT_EQ(DisconnectFlags, 3);
+
+  // The commands went into the simulator: once disengaged, its inputs read back as them.
+  AutopilotEngaged = 0;
+  TickUntilNextIs(2);
+  Tick();
+  EXPECT_EQ(sim_.LastBatch(), DisengagedBatch());
+  EXPECT_EQ(BankServoShown.load(), 1234);
+  EXPECT_EQ(PitchServoShown.load(), -2000);
+  EXPECT_EQ(DisconnectFlags, 0);
+}
+
+TEST_F(BridgeCycle, CountdownDisengagesAtTheTwentiethFastTick) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  Tick();
+  BankServoCmd = -1;
+  PitchServoCmd = 1;
+  AutopilotEngaged = 1;
+  DisengageCountdown = 20;
+  int fastTicks = 0;
+  while (AutopilotEngaged.load() != 0) {
+    ASSERT_LT(fastTicks, 25);
+    Tick();
+    if (PhaseCounter % 2 != 0) continue;
+    ++fastTicks;
+    if (fastTicks < 20) {
+      EXPECT_EQ(sim_.LastBatch()[6], Write(0x0BB6, 2, "FFFF"));
+      EXPECT_EQ(Form1->Label7->Caption(), "AutoPilot is engaged");
+    }
+  }
+  EXPECT_EQ(fastTicks, 20);
+  EXPECT_EQ(DisengageCountdown.load(), 0);
+  EXPECT_EQ(sim_.LastBatch(), DisengagedBatch());
+  EXPECT_EQ(Form1->Label7->Caption(), "AutoPilot is not engaged");
+
+  // Engaged with the countdown already out: the engaged branch runs and the count stays 0.
+  AutopilotEngaged = 1;
+  TickUntilNextIs(4);
+  Tick();
+  EXPECT_EQ(sim_.LastBatch()[6], Write(0x0BB6, 2, "FFFF"));
+  EXPECT_EQ(AutopilotEngaged.load(), 1);
+  EXPECT_EQ(DisengageCountdown.load(), 0);
+}
+
+TEST_F(BridgeCycle, ServoProductsWrapToSixteenBits) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  struct Case {
+    std::int16_t cmd;
+    std::int16_t shown;
+    int bankPosition;
+  };
+  const Case cases[] = {
+      {16383, 32766, 512},     // 1023 clamps to the end
+      {-16384, -32768, -512},  // -1024 clamps
+      {20000, -25536, -512},   // 40000 wraps
+      {-20000, 25536, 512},   {15, 30, 0}, {-16, -32, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cmd);
+    BankServoCmd = c.cmd;
+    PitchServoCmd = c.cmd;
+    AutopilotEngaged = 1;
+    DisengageCountdown = 20;
+    TickUntilNextIs(6);
+    Tick();
+    EXPECT_EQ(BankServoShown.load(), c.shown);
+    EXPECT_EQ(PitchServoShown.load(), c.shown);
+    EXPECT_EQ(Form1->TrackBar1->Position(), c.bankPosition);
+    EXPECT_EQ(Form1->TrackBar2->Position(), -c.bankPosition);
+  }
+}
+
+TEST_F(BridgeCycle, SlidersDivideByThirtyTwoTowardZeroAndClamp) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  struct Case {
+    std::int16_t shown;
+    int bank;   // TrackBar1
+    int pitch;  // TrackBar2, negated
+  };
+  const Case cases[] = {
+      {-31, 0, 0},        {-32, -1, 1},        {-33, -1, 1},        {31, 0, 0},
+      {32, 1, -1},        {16383, 511, -511},  {-16384, -512, 512}, {16415, 512, -512},
+      {32767, 512, -512}, {-32768, -512, 512}, {0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    TickUntilNextIs(8);
+    BankServoShown = c.shown;
+    PitchServoShown = c.shown;
+    Tick();  // disengaged: shows the values before this exchange reads the simulator's
+    EXPECT_EQ(Form1->TrackBar1->Position(), c.bank);
+    EXPECT_EQ(Form1->TrackBar2->Position(), c.pitch);
+    EXPECT_EQ(BankServoShown.load(), 0) << "the exchange brought the simulator's input";
+  }
+}
+
+TEST_F(BridgeCycle, QnhFromTheEfisIsWrittenOnceAtTheNextFastTick) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  Tick();           // phase 1: HeldQnh takes 16211
+  HeldQnh = 16000;  // 0x3E80
+  QnhFromEfis = 1;
+  Tick();  // phase 2
+  EXPECT_EQ(sim_.LastBatch(), DisengagedBatch({Write(0x0330, 2, "803E")}));
+  EXPECT_EQ(QnhFromEfis.load(), 0);
+  Tick();  // phase 3, nothing
+  Tick();  // phase 4: no second write
+  EXPECT_EQ(sim_.LastBatch(), DisengagedBatch());
+  Tick();  // phase 5 reads the written value back: no change
+  EXPECT_EQ(SimSnapshot.Qnh0330, 16000);
+  EXPECT_EQ(HeldQnh.load(), 16000);
+}
+
+TEST_F(BridgeCycle, SlowTickOverrulesAnEfisQnhNotYetWritten) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  TickUntilNextIs(5);
+  HeldQnh = 16000;
+  QnhFromEfis = 1;
+  Tick();  // phase 5: the simulator still holds 16211
+  EXPECT_EQ(HeldQnh.load(), 16211);
+  Tick();  // phase 6 writes the simulator's own value back
+  EXPECT_EQ(sim_.LastBatch(), DisengagedBatch({Write(0x0330, 2, "533F")}));
+}
+
+TEST_F(BridgeCycle, WatchdogRestartsTheReaderEveryTwentyTicks) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  for (int i = 0; i < 5; ++i) Tick();
+  EXPECT_EQ(ReaderIdleTicks.load(), 0) << "disarmed before the first servo frame";
+  ServoFrameSeen = 1;
+  for (int i = 1; i <= 45; ++i) {
+    Tick();
+    EXPECT_EQ(ReaderIdleTicks.load(), i % 20) << "tick " << i;
+  }
+}
+
+TEST_F(BridgeCycle, FailedExchangeDropsTheLinkAndReconnectGoesOnWhereThePhaseStood) {
+  StartSim(sim_, "first");
+  CreateWindow();
+  for (int i = 0; i < 3; ++i) Tick();  // phases 1, 2, 3
+  const std::size_t firstBatches = sim_.BatchCount();
+  sim_.Stop();
+
+  Tick();  // phase 4: the module is gone
+  EXPECT_EQ(PhaseCounter, 4);
+  EXPECT_EQ(CountLog("FlightSim problem: "), 1);
+  EXPECT_EQ(Log().back(), "FlightSim problem: IPC sendmessage failed all retries");
+  EXPECT_FALSE(SimConnected);
+  EXPECT_TRUE(Form1->Button1->Enabled());
+  EXPECT_NE(SimLink.AreaView, nullptr) << "the stale link stays open until the reconnect";
+
+  for (int i = 0; i < 12; ++i) Tick();
+  EXPECT_EQ(PhaseCounter, 4) << "idle ticks stand still";
+  EXPECT_EQ(CountLog("FlightSim problem: "), 1);
+  EXPECT_EQ(sim_.BatchCount(), firstBatches);
+
+  StartSim(second_, "second");
+  Form1->Button1->Click();
+  EXPECT_EQ(Log().back(), "Connected to FSX");
+  EXPECT_TRUE(SimConnected);
+  EXPECT_FALSE(Form1->Button1->Enabled());
+  const std::size_t handshake = second_.BatchCount();
+  Tick();  // phase 5
+  EXPECT_EQ(PhaseCounter, 5);
+  ASSERT_EQ(second_.BatchCount(), handshake + 1);
+  EXPECT_EQ(second_.LastBatch(), kSlowGroup);
+  Tick();  // phase 6
+  EXPECT_EQ(second_.LastBatch(), DisengagedBatch());
+}
+
+TEST_F(BridgeCycle, ModuleThatExitsGivesOneProblemLineAndNoFurtherExchange) {
+  // The handshake, phase 1 and phase 2 are answered; then the module ends by itself.
+  ASSERT_TRUE(sim_.Start(dir_ + "/sim.record", {"--exit-after", "3"}));
+  CreateWindow();
+  Tick();
+  Tick();
+  Tick();
+  EXPECT_EQ(CountLog("FlightSim problem: "), 0);
+  Tick();  // phase 4
+  EXPECT_EQ(CountLog("FlightSim problem: "), 1);
+  EXPECT_EQ(Log().back().rfind("FlightSim problem: IPC ", 0), 0u) << Log().back();
+  EXPECT_FALSE(SimConnected);
+  EXPECT_TRUE(Form1->Button1->Enabled());
+  for (int i = 0; i < 10; ++i) Tick();
+  EXPECT_EQ(PhaseCounter, 4);
+  EXPECT_EQ(CountLog("FlightSim problem: "), 1);
+  EXPECT_EQ(sim_.BatchCount(), 3u);
+}
+
+TEST_F(BridgeCycle, CloseQueryNeverRefusesAndFirstActivationIsOnce) {
+  CreateWindow();
+  EXPECT_TRUE(FirstActivation);
+  Form1->FormActivate(Form1);
+  EXPECT_FALSE(FirstActivation);
+  Form1->FormActivate(Form1);
+  EXPECT_FALSE(FirstActivation);
+  bool canClose = true;
+  Form1->FormCloseQuery(Form1, canClose);
+  EXPECT_TRUE(canClose);
+}
+
+}  // namespace
