@@ -79,7 +79,7 @@ std::uint32_t ServeBatch(std::uint32_t atom) {
   if (!result.accepted) {
     sim::RecordRefusal(result.problem);
     Say("korvan-sim: exchange %u: bad batch: %s, reply 0", Exchanges, result.problem);
-  } else if (Options.rewrite != 0) {
+  } else if (Options.rewrite != 0 && Exchanges > Options.rewriteAfter) {
     sim::RewriteArea(area, size, result.length, Options.rewrite, Exchanges, damage, sizeof damage);
   }
   sim::EndRecordBatch();

@@ -24,6 +24,7 @@ const char* const kSimHelpText =
     "  --exit-after N     exit cleanly after N exchanges (N >= 1)\n"
     "  --rewrite MODES    hostile: change the records before replying; MODES is ids, sizes,\n"
     "                     offsets, refs, all, or several joined by ',' or '|'\n"
+    "  --rewrite-after N  leave the first N exchanges alone (e.g. 1: an honest handshake)\n"
     "  --record FILE      append one line per record of every batch to FILE:\n"
     "                     \"batch B id I offset 0xOOOO size S[ data HEX]\"\n"
     "  --verbose          one line per exchange on standard output\n"
@@ -147,6 +148,13 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions& opti
                       value ? value : "");
         return ParseOutcome::Error;
       }
+    } else if (takesValue("--rewrite-after")) {
+      if (value == nullptr || !ParseUnsigned(value, 10, 0xFFFFFFFF, &number)) {
+        std::snprintf(error, errorSize, "--rewrite-after needs a number of exchanges, got '%s'",
+                      value ? value : "");
+        return ParseOutcome::Error;
+      }
+      options.rewriteAfter = static_cast<std::uint32_t>(number);
     } else if (takesValue("--record")) {
       if (value == nullptr || *value == '\0') {
         std::snprintf(error, errorSize, "--record needs a file name");

@@ -16,8 +16,9 @@ struct SimOptions {
   bool zeros = false;        // the handshake values read as 0
   bool neverAnswer = false;  // hold every sender until it gives up
   std::uint32_t delayMs = 0;
-  std::uint32_t exitAfter = 0;  // 0: run until stopped
-  unsigned rewrite = 0;         // RewriteMode bits
+  std::uint32_t exitAfter = 0;     // 0: run until stopped
+  unsigned rewrite = 0;            // RewriteMode bits
+  std::uint32_t rewriteAfter = 0;  // exchanges left alone before the rewrites start
   const char* recordPath = nullptr;
   bool verbose = false;
 };

@@ -415,9 +415,26 @@ sim::ParseOutcome Parse(std::vector<const char*> args, sim::SimOptions& options,
 
 TEST(SimOptions, ValuesAreTaken) {
   sim::SimOptions o;
-  ASSERT_EQ(Parse({"--class", "FS98MAIN", "--version", "0x19980004", "--sim-id", "7", "--reply=2",
-                   "--zeros", "--never-answer", "--delay-ms", "150", "--exit-after", "5",
-                   "--rewrite", "ids|sizes", "--record", "/tmp/r.txt", "--verbose"},
+  ASSERT_EQ(Parse({"--class",
+                   "FS98MAIN",
+                   "--version",
+                   "0x19980004",
+                   "--sim-id",
+                   "7",
+                   "--reply=2",
+                   "--zeros",
+                   "--never-answer",
+                   "--delay-ms",
+                   "150",
+                   "--exit-after",
+                   "5",
+                   "--rewrite",
+                   "ids|sizes",
+                   "--rewrite-after",
+                   "1",
+                   "--record",
+                   "/tmp/r.txt",
+                   "--verbose"},
                   o),
             sim::ParseOutcome::Run);
   EXPECT_STREQ(o.windowClass, "FS98MAIN");
@@ -429,6 +446,7 @@ TEST(SimOptions, ValuesAreTaken) {
   EXPECT_EQ(o.delayMs, 150u);
   EXPECT_EQ(o.exitAfter, 5u);
   EXPECT_EQ(o.rewrite, sim::kRewriteIds | sim::kRewriteSizes);
+  EXPECT_EQ(o.rewriteAfter, 1u);
   EXPECT_STREQ(o.recordPath, "/tmp/r.txt");
   EXPECT_TRUE(o.verbose);
 
@@ -464,6 +482,7 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
       {"--delay-ms", "600001"},
       {"--exit-after", "0"},
       {"--rewrite", "everything"},
+      {"--rewrite-after", "x"},
       {"--record"},
       {"--zeros=1"},
       {"zeros"},
