@@ -1,0 +1,33 @@
+// An in-process stand-in for platform/device.h and CloseKernelHandle that records every call in
+// order, so the EFIS link's sequence of calls can be checked exactly.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fakedevice {
+
+struct Config {
+  bool noSet = false;                  // the interface set cannot be opened
+  std::vector<std::string> paths;      // the interfaces present, in enumeration order
+  int detailFailsAt = -1;              // index whose filling detail call fails
+  std::set<std::string> refusedOpens;  // paths whose open fails
+  int writeFailsAt = -1;               // the n-th write (from 0) fails
+};
+
+extern Config config;
+// "set 0x12", "enum 0", "size 0", "fill 0 <size>", "free", "open <path> <access> <share>
+// <creation> <flags>", "write <handle> <size>", "flush <handle>", "close <handle>".
+extern std::vector<std::string> calls;
+extern std::vector<std::vector<std::uint8_t>> written;  // every frame written, whole
+extern int writes;
+extern std::uint32_t lastError;  // what the fake last reported as failed
+void FakeError(std::uint32_t code);
+
+void Reset();
+// Only the calls that start with `prefix`.
+std::vector<std::string> CallsStartingWith(const std::string& prefix);
+
+}  // namespace fakedevice

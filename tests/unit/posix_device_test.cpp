@@ -1,0 +1,281 @@
+// The POSIX device backend against units made in the test: interface entries and their locks,
+// the open handshake, frames as packets, a peer that goes away, a close during a read.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/posix/posix_root.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+using namespace platform;
+
+constexpr DeviceClassGuid kClass = {
+    0x0577ABC6, 0xB5F2, 0x4025, {0x82, 0x30, 0xAA, 0x4F, 0x8C, 0x0E, 0x9E, 0x60}};
+constexpr char kClassDir[] = "/devices/{0577ABC6-B5F2-4025-8230-AA4F8C0E9E60}";
+
+class PosixDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = testsupport::MakeTestRuntimeDir("device");
+    root = posix::NamespaceRoot();
+  }
+  void TearDown() override {
+    for (int fd : held) close(fd);
+    for (int fd : listeners) close(fd);
+    testsupport::RemoveTree(dir);
+  }
+
+  // An interface entry holding `path`; its lock is held when `present`.
+  void Entry(const std::string& name, const std::string& path, bool present) {
+    const std::string classDir = root + kClassDir;
+    mkdir((root + "/devices").c_str(), 0700);
+    mkdir(classDir.c_str(), 0700);
+    int fd = open((classDir + "/" + name).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, path.data(), path.size()), static_cast<ssize_t>(path.size()));
+    if (present) {
+      ASSERT_EQ(flock(fd, LOCK_SH), 0);
+      held.push_back(fd);
+    } else {
+      close(fd);
+    }
+  }
+
+  std::vector<std::string> Enumerate(std::uint32_t flags) {
+    std::vector<std::string> paths;
+    DeviceInfoSet set = OpenDeviceInterfaceSet(kClass, flags);
+    EXPECT_NE(set, kInvalidDeviceInfoSet);
+    for (std::uint32_t i = 0;; ++i) {
+      DeviceInterfaceData data{};
+      data.cbSize = kDeviceInterfaceDataSize;
+      if (!EnumDeviceInterface(set, kClass, i, &data)) {
+        EXPECT_EQ(LastError(), kErrorNoMoreItems);
+        break;
+      }
+      alignas(8) char detail[512];
+      const std::uint32_t cb = kDeviceInterfaceDetailSize;
+      std::memcpy(detail, &cb, 4);
+      EXPECT_TRUE(GetDeviceInterfaceDetail(set, &data, detail, sizeof detail, nullptr));
+      paths.emplace_back(detail + 4);
+    }
+    EXPECT_TRUE(CloseDeviceInterfaceSet(set));
+    return paths;
+  }
+
+  int Listener(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strcpy(a.sun_path, path.c_str());
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(listen(fd, 4), 0);
+    listeners.push_back(fd);
+    return fd;
+  }
+
+  // Opens `path` while a thread accepts on `listener` and answers `answer`; returns the handle
+  // and, in *peer, the unit's end of the connection.
+  Handle OpenAnswered(const std::string& path, int listener, unsigned char answer, int* peer,
+                      std::uint32_t access = kGenericRead | kGenericWrite) {
+    std::thread unit([&] {
+      *peer = accept(listener, nullptr, nullptr);
+      send(*peer, &answer, 1, MSG_NOSIGNAL);
+    });
+    Handle h = OpenDeviceFile(path.c_str(), access, 0, kOpenExisting, 0);
+    unit.join();
+    return h;
+  }
+
+  std::string dir, root;
+  std::vector<int> held, listeners;
+};
+
+TEST_F(PosixDeviceTest, PresentEntriesInByteOrderOfTheirNames) {
+  Entry("b", "/dev/b", true);
+  Entry("B", "/dev/B", true);
+  Entry("a", "/dev/a", true);
+  Entry("\xC3\xA9", "/dev/e-acute", true);  // a byte above 0x7F sorts last
+  Entry("stale", "/dev/stale", false);      // no owner holds it: not present
+  Entry(".making", "/dev/hidden", true);    // an entry being published
+  EXPECT_EQ(Enumerate(kDigcfPresent | kDigcfDeviceInterface),
+            (std::vector<std::string>{"/dev/B", "/dev/a", "/dev/b", "/dev/e-acute"}));
+  EXPECT_EQ(Enumerate(kDigcfDeviceInterface),
+            (std::vector<std::string>{"/dev/B", "/dev/a", "/dev/b", "/dev/stale", "/dev/e-acute"}));
+}
+
+TEST_F(PosixDeviceTest, NoClassDirectoryIsAnEmptySet) {
+  EXPECT_TRUE(Enumerate(kDigcfPresent | kDigcfDeviceInterface).empty());
+  EXPECT_EQ(OpenDeviceInterfaceSet(kClass, 0x100), kInvalidDeviceInfoSet);
+  EXPECT_EQ(LastError(), kErrorInvalidFlags);
+}
+
+TEST_F(PosixDeviceTest, RecordSizesAreCheckedAsSetupApiChecksThem) {
+  const std::string path = "/some/device/path";
+  Entry("u", path, true);
+  DeviceInfoSet set = OpenDeviceInterfaceSet(kClass, kDigcfPresent | kDigcfDeviceInterface);
+  ASSERT_NE(set, kInvalidDeviceInfoSet);
+  DeviceInterfaceData data{};
+  data.cbSize = 28;  // the 32-bit layout: refused by a 64-bit build
+  if (kDeviceInterfaceDataSize != 28) {
+    EXPECT_FALSE(EnumDeviceInterface(set, kClass, 0, &data));
+    EXPECT_EQ(LastError(), kErrorInvalidUserBuffer);
+  }
+  data.cbSize = kDeviceInterfaceDataSize;
+  ASSERT_TRUE(EnumDeviceInterface(set, kClass, 0, &data));
+
+  std::uint32_t required = 0;
+  EXPECT_FALSE(GetDeviceInterfaceDetail(set, &data, nullptr, 0, &required));
+  EXPECT_EQ(LastError(), kErrorInsufficientBuffer);
+  EXPECT_EQ(required, 4 + path.size() + 1);
+
+  alignas(8) char detail[64];
+  std::memset(detail, '#', sizeof detail);
+  std::uint32_t cb = 5;
+  std::memcpy(detail, &cb, 4);
+  if (kDeviceInterfaceDetailSize != 5) {
+    EXPECT_FALSE(GetDeviceInterfaceDetail(set, &data, detail, required, nullptr));
+    EXPECT_EQ(LastError(), kErrorInvalidUserBuffer);
+  }
+  cb = kDeviceInterfaceDetailSize;
+  std::memcpy(detail, &cb, 4);
+  EXPECT_FALSE(GetDeviceInterfaceDetail(set, &data, detail, required - 1, nullptr));
+  EXPECT_EQ(LastError(), kErrorInsufficientBuffer);
+  EXPECT_EQ(detail[4], '#');  // nothing written on failure
+  ASSERT_TRUE(GetDeviceInterfaceDetail(set, &data, detail, required, nullptr));
+  EXPECT_EQ(std::string(detail + 4), path);
+  EXPECT_EQ(detail[required], '#');  // not one byte past the size given
+
+  EXPECT_TRUE(CloseDeviceInterfaceSet(set));
+  EXPECT_FALSE(EnumDeviceInterface(set, kClass, 0, &data));
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  EXPECT_FALSE(CloseDeviceInterfaceSet(set));
+}
+
+TEST_F(PosixDeviceTest, OpenOutcomes) {
+  const std::string usb = posix::NamespaceDir("usb");
+  EXPECT_EQ(OpenDeviceFile((usb + "/none").c_str(), kGenericRead, 0, kOpenExisting, 0),
+            kInvalidHandle);
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+
+  // A socket file left by a unit that is gone.
+  const std::string stale = usb + "/stale";
+  close(Listener(stale));
+  listeners.pop_back();
+  EXPECT_EQ(OpenDeviceFile(stale.c_str(), kGenericRead, 0, kOpenExisting, 0), kInvalidHandle);
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+
+  const std::string pipe = usb + "/u\\PIPE00";
+  int listener = Listener(pipe);
+  int peer = -1;
+  EXPECT_EQ(OpenAnswered(pipe, listener, 0, &peer), kInvalidHandle);
+  EXPECT_EQ(LastError(), kErrorSharingViolation);
+  close(peer);
+  Handle h = OpenAnswered(pipe, listener, 1, &peer);
+  EXPECT_TRUE(h != 0 && h != kInvalidHandle);
+  EXPECT_TRUE(CloseKernelHandle(h));
+  close(peer);
+
+  EXPECT_EQ(OpenDeviceFile(pipe.c_str(), kGenericRead, 0, 2 /* CREATE_ALWAYS */, 0),
+            kInvalidHandle);
+  EXPECT_EQ(LastError(), kErrorInvalidParameter);
+}
+
+TEST_F(PosixDeviceTest, FramesTravelAsWholePackets) {
+  const std::string path = posix::NamespaceDir("usb") + "/u";
+  int peer = -1;
+  Handle h = OpenAnswered(path, Listener(path), 1, &peer);
+  ASSERT_NE(h, kInvalidHandle);
+
+  const std::uint8_t frame[37] = {33, 0, 1, 11, 0xFE, 0xED};
+  std::uint32_t done = 0;
+  ASSERT_TRUE(WriteDeviceFile(h, frame, sizeof frame, &done));
+  EXPECT_EQ(done, 37u);
+  std::uint8_t got[128];
+  ASSERT_EQ(recv(peer, got, sizeof got, 0), 37);
+  EXPECT_EQ(std::memcmp(got, frame, 37), 0);
+
+  // A read takes one packet, at most the bytes asked; the rest of that packet is gone.
+  const std::uint8_t first[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  const std::uint8_t second[3] = {0x61, 0x62, 0x63};
+  send(peer, first, sizeof first, 0);
+  send(peer, second, sizeof second, 0);
+  std::uint8_t buffer[64];
+  ASSERT_TRUE(ReadDeviceFile(h, buffer, 4, &done));
+  EXPECT_EQ(done, 4u);
+  EXPECT_EQ(std::memcmp(buffer, first, 4), 0);
+  ASSERT_TRUE(ReadDeviceFile(h, buffer, 64, &done));
+  EXPECT_EQ(done, 3u);
+  EXPECT_EQ(std::memcmp(buffer, second, 3), 0);
+
+  EXPECT_TRUE(FlushDeviceFile(h));
+  close(peer);  // the unit goes away
+  EXPECT_FALSE(ReadDeviceFile(h, buffer, 64, &done));
+  EXPECT_EQ(LastError(), kErrorDeviceNotConnected);
+  EXPECT_FALSE(WriteDeviceFile(h, frame, sizeof frame, &done));
+  EXPECT_EQ(LastError(), kErrorDeviceNotConnected);
+  EXPECT_FALSE(FlushDeviceFile(h));
+  EXPECT_EQ(LastError(), kErrorDeviceNotConnected);
+  EXPECT_TRUE(CloseKernelHandle(h));
+  EXPECT_FALSE(WriteDeviceFile(h, frame, sizeof frame, &done));
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+}
+
+TEST_F(PosixDeviceTest, AccessIsChecked) {
+  const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE01";
+  int listener = Listener(path);
+  int peer = -1;
+  Handle writeOnly = OpenAnswered(path, listener, 1, &peer, kGenericWrite);
+  std::uint8_t b[4];
+  std::uint32_t done;
+  EXPECT_FALSE(ReadDeviceFile(writeOnly, b, 4, &done));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  CloseKernelHandle(writeOnly);
+  close(peer);
+  Handle readOnly = OpenAnswered(path, listener, 1, &peer, kGenericRead);
+  EXPECT_FALSE(WriteDeviceFile(readOnly, b, 4, &done));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  EXPECT_FALSE(FlushDeviceFile(readOnly));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  CloseKernelHandle(readOnly);
+  close(peer);
+}
+
+TEST_F(PosixDeviceTest, CloseOnAnotherThreadEndsABlockedRead) {
+  const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE00";
+  int peer = -1;
+  Handle h = OpenAnswered(path, Listener(path), 1, &peer, kGenericRead);
+  ASSERT_NE(h, kInvalidHandle);
+  std::atomic<bool> ended{false};
+  std::uint32_t error = 0;
+  std::thread reader([&] {
+    std::uint8_t buffer[64];
+    std::uint32_t done;
+    bool ok = ReadDeviceFile(h, buffer, sizeof buffer, &done);
+    error = ok ? 0 : LastError();
+    ended = true;
+  });
+  // The read is blocked (no frame comes); the close must neither wait for it nor leave it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(ended.load());
+  EXPECT_TRUE(CloseKernelHandle(h));
+  reader.join();
+  EXPECT_TRUE(ended.load());
+  EXPECT_EQ(error, kErrorInvalidHandle);
+  close(peer);
+}
+
+}  // namespace
