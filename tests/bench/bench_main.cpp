@@ -1,0 +1,90 @@
+// korvan-bench's driver: runs every registered measurement, or those whose name contains
+// --only TEXT.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "tests/bench/bench.h"
+
+namespace bench {
+
+namespace {
+
+std::vector<std::pair<const char*, Function>>& Registry() {
+  static std::vector<std::pair<const char*, Function>> registry;
+  return registry;
+}
+
+}  // namespace
+
+Registration::Registration(const char* name, Function function) {
+  Registry().emplace_back(name, function);
+}
+
+void Report(const std::string& name, double value, const char* unit) {
+  std::printf("{\"name\": \"%s\", \"value\": %.3f, \"unit\": \"%s\"}\n", name.c_str(), value, unit);
+  std::fflush(stdout);
+}
+
+double Median(std::vector<double> samples) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  const std::size_t n = samples.size();
+  return n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+}
+
+double Percentile(std::vector<double> samples, double p) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * samples.size()));
+  return samples[std::clamp<std::size_t>(rank, 1, samples.size()) - 1];
+}
+
+}  // namespace bench
+
+int main(int argc, char** argv) {
+  bench::Context context;
+  const char* only = nullptr;
+  bool list = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--iterations") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      const long n = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || n <= 0 || n > 100000000) {
+        std::fprintf(stderr, "korvan-bench: --iterations needs a positive number\n");
+        return 2;
+      }
+      context.iterations = static_cast<int>(n);
+    } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+      only = argv[++i];
+    } else if (std::strcmp(argv[i], "--list") == 0) {
+      list = true;
+    } else {
+      std::fprintf(stderr,
+                   "Usage: korvan-bench [--iterations N] [--only TEXT] [--list]\n"
+                   "Runs the measurements and prints one JSON object per result line.\n");
+      return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
+    }
+  }
+  int ran = 0, failed = 0;
+  for (const auto& [name, function] : bench::Registry()) {
+    if (only != nullptr && std::strstr(name, only) == nullptr) continue;
+    if (list) {
+      std::printf("%s\n", name);
+      continue;
+    }
+    ++ran;
+    if (!function(context)) {
+      std::fprintf(stderr, "korvan-bench: %s failed\n", name);
+      ++failed;
+    }
+  }
+  if (!list && ran == 0) {
+    std::fprintf(stderr, "korvan-bench: no measurement matches\n");
+    return 1;
+  }
+  return failed == 0 ? 0 : 1;
+}
