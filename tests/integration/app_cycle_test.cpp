@@ -3,11 +3,13 @@
 // tick sent, in which order, with which bytes. Ticks are driven by calling FrameTimer1Timer.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/SimSnapshot.h"
@@ -458,6 +460,57 @@ TEST_F(BridgeCycle, ModuleThatExitsGivesOneProblemLineAndNoFurtherExchange) {
   EXPECT_EQ(PhaseCounter, 4);
   EXPECT_EQ(CountLog("FlightSim problem: "), 1);
   EXPECT_EQ(sim_.BatchCount(), 3u);
+}
+
+// The frame types korvan-efis has received so far, in order.
+std::vector<int> FrameTypes(testsupport::ChildProcess& efis) {
+  std::vector<int> types;
+  for (const std::string& line : efis.Lines()) {
+    if (line.rfind("frame type ", 0) == 0) types.push_back(std::stoi(line.substr(11)));
+  }
+  return types;
+}
+
+// Waits until korvan-efis has received `count` frames (it reads them on its own schedule).
+std::vector<int> WaitForFrames(testsupport::ChildProcess& efis, std::size_t count) {
+  for (int i = 0; i < 500 && FrameTypes(efis).size() < count; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return FrameTypes(efis);
+}
+
+TEST_F(BridgeCycle, FramesFollowThePhasesInTheirOrder) {
+  testsupport::ChildProcess efis;
+  ASSERT_TRUE(efis.Start(KORVAN_EFIS_PATH, {"--verbose"}));
+  ASSERT_TRUE(efis.WaitForLine("korvan-efis ready", 10000));
+  StartSim(sim_, "sim");
+  CreateWindow();
+  ASSERT_EQ(Log(), (std::vector<std::string>{
+                       "Connected to FSX", "EFIS detected on USB, driver initialized.",
+                       "EFIS data read channel OK", "EFIS data write channel OK"}));
+  for (int i = 0; i < 10; ++i) Tick();
+  const std::vector<int> expected = {
+      0,  1,  12, 2, 13, 6,          // phase 1: sensor, engines, and QNH (HeldQnh was 0)
+      15, 11,                        // phase 2: servo status, attitude
+      15, 11,                        // phase 4
+      0,  4,  5,  3, 1,  12, 2, 13,  // phase 5: sensor, GPS 1, 2, 3, engines; QNH unchanged
+      15, 11,                        // phase 6
+      15, 11,                        // phase 8
+      15, 11,                        // phase 0
+  };
+  EXPECT_EQ(WaitForFrames(efis, expected.size()), expected);
+
+  // A failed fast exchange: the servo status went out before it, the attitude frame does not.
+  sim_.Stop();
+  Tick();  // phase 1 fails: no frame at all
+  SimConnected = true;
+  Tick();  // phase 2 on the dead link
+  std::vector<int> after = expected;
+  after.push_back(15);
+  EXPECT_EQ(WaitForFrames(efis, after.size()), after);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(FrameTypes(efis), after);
+  EXPECT_EQ(CountLog("FlightSim problem: "), 2);
+  efis.Stop();
 }
 
 TEST_F(BridgeCycle, CloseQueryNeverRefusesAndFirstActivationIsOnce) {
