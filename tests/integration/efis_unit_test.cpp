@@ -1,0 +1,279 @@
+// The EFIS link on the POSIX backend against korvan-efis in another process.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "efis/EfisFrames.h"
+#include "efis/EfisLink.h"
+#include "platform/device.h"
+#include "platform/posix/posix_root.h"
+#include "platform/toolkit.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+using testsupport::ChildProcess;
+using Lines = std::vector<std::string>;
+
+const char kDetected[] = "EFIS detected on USB, driver initialized.";
+const char kNotFound[] = "Cannot find EFIS on USB. EFIS not responding or driver not installed.";
+const char kReadOk[] = "EFIS data read channel OK";
+const char kWriteOk[] = "EFIS data write channel OK";
+constexpr int kWaitMs = 10000;
+
+class EfisUnitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = testsupport::MakeTestRuntimeDir("efis");
+    EfisAttachWindow(&log, &button);
+    EfisLink.DevicePath.clear();
+    EfisLink.EfisConnected = false;
+  }
+  void TearDown() override {
+    EfisCloseHandles();
+    EfisAttachWindow(nullptr, nullptr);
+    for (ChildProcess& unit : units) unit.Stop();
+    testsupport::RemoveTree(dir);
+  }
+
+  ChildProcess& StartUnit(std::vector<std::string> args) {
+    args.push_back("--verbose");
+    ChildProcess& unit = units[started++];
+    EXPECT_TRUE(unit.Start(KORVAN_EFIS_PATH, args)) << unit.ErrorText();
+    EXPECT_TRUE(unit.WaitForLine("korvan-efis ready", kWaitMs));
+    return unit;
+  }
+
+  std::string UsbPath(const std::string& unit) const {
+    return platform::posix::NamespaceRoot() + "/usb/" + unit;
+  }
+
+  std::string dir;
+  TMemo log{nullptr};
+  TButton button{nullptr};
+  ChildProcess units[2];
+  int started = 0;
+};
+
+// The frame as the catalogue lays it out: header, then the payload (still all zeros).
+std::string ExpectedHex(int type, int size) {
+  std::string hex;
+  char byte[3];
+  const int header[4] = {size - 4, 0, 1, type};
+  for (int i = 0; i < size; ++i) {
+    std::snprintf(byte, sizeof byte, "%02x", i < 4 ? header[i] : 0);
+    hex += byte;
+  }
+  return hex;
+}
+
+TEST_F(EfisUnitTest, FullConnectOpensDeviceAndBothPipes) {
+  ChildProcess& unit = StartUnit({"--unit", "efis0"});
+  button.SetEnabled(true);
+  EfisConnect();
+  EXPECT_EQ(log.Lines.All(), (Lines{kDetected, kReadOk, kWriteOk}));
+  EXPECT_TRUE(EfisLink.EfisConnected);
+  EXPECT_FALSE(button.Enabled());
+  EXPECT_EQ(EfisLink.DevicePath, UsbPath("efis0"));
+  EXPECT_TRUE(unit.WaitForLine("open device", kWaitMs));
+  EXPECT_TRUE(unit.WaitForLine("open PIPE00", kWaitMs));
+  EXPECT_TRUE(unit.WaitForLine("open PIPE01", kWaitMs));
+}
+
+TEST_F(EfisUnitTest, NoUnitGivesOneLineAndStillStampsHeaders) {
+  std::memset(QnhFrame, 0, sizeof QnhFrame);
+  EfisConnect();
+  EXPECT_EQ(log.Lines.All(), (Lines{kNotFound}));
+  EXPECT_FALSE(EfisLink.EfisConnected);
+  EXPECT_TRUE(button.Enabled());
+  EXPECT_EQ(QnhFrame[0], 2);
+  EXPECT_EQ(QnhFrame[3], 6);
+}
+
+TEST_F(EfisUnitTest, RefusedOpensGiveTheirLines) {
+  struct Case {
+    const char* option;
+    Lines lines;
+    const char* refused;
+  };
+  const Case cases[] = {
+      {"--fail-device", {kDetected, "Cannot get device handle for EFIS USB connection"}, "device"},
+      {"--refuse-read", {kDetected, "Cannot open data read channel to EFIS", kWriteOk}, "PIPE00"},
+      {"--refuse-write", {kDetected, kReadOk, "Cannot open data write channel to EFIS"}, "PIPE01"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    ChildProcess unit;
+    ASSERT_TRUE(unit.Start(KORVAN_EFIS_PATH, {c.option, "--verbose"}));
+    ASSERT_TRUE(unit.WaitForLine("korvan-efis ready", kWaitMs));
+    TMemo caseLog(nullptr);
+    EfisAttachWindow(&caseLog, &button);
+    button.SetEnabled(true);
+    EfisConnect();
+    EXPECT_EQ(caseLog.Lines.All(), c.lines);
+    EXPECT_FALSE(EfisLink.EfisConnected);
+    EXPECT_TRUE(button.Enabled());
+    EXPECT_TRUE(unit.WaitForLine(std::string("refuse ") + c.refused, kWaitMs));
+    EfisCloseHandles();
+    EfisAttachWindow(&log, &button);
+    unit.Stop();
+    if (std::strcmp(c.option, "--fail-device") == 0) {
+      EXPECT_EQ(unit.CountLines("PIPE0"), 0);  // no pipe open was tried
+    }
+  }
+}
+
+TEST_F(EfisUnitTest, OfTwoUnitsTheLastEnumeratedIsOpened) {
+  ChildProcess& b = StartUnit({"--unit", "b"});
+  ChildProcess& a = StartUnit({"--unit", "a"});
+  EfisConnect();
+  EXPECT_EQ(EfisLink.DevicePath, UsbPath("b"));
+  EXPECT_TRUE(b.WaitForLine("open PIPE01", kWaitMs));
+  EXPECT_EQ(a.CountLines("open"), 0);
+}
+
+TEST_F(EfisUnitTest, AStaleEntryIsNotPresent) {
+  {
+    ChildProcess unit;
+    ASSERT_TRUE(unit.Start(KORVAN_EFIS_PATH, {"--unit", "gone"}));
+    ASSERT_TRUE(unit.WaitForLine("korvan-efis ready", kWaitMs));
+    unit.Stop();
+  }
+  // An entry left by a unit that died without cleaning up: no lock on it.
+  const std::string classDir =
+      platform::posix::NamespaceRoot() + "/devices/{0577ABC6-B5F2-4025-8230-AA4F8C0E9E60}";
+  std::ofstream(classDir + "/gone") << UsbPath("gone");
+  EfisConnect();
+  EXPECT_EQ(log.Lines.All(), (Lines{kNotFound}));
+}
+
+TEST_F(EfisUnitTest, EveryKindArrivesWithItsHeaderAndSize) {
+  ChildProcess& unit = StartUnit({});
+  EfisConnect();
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  SendSensorFrame();
+  SendEngine1Frame();
+  SendEngine2Frame();
+  SendGpsFrames();
+  SendQnhFrame();
+  SendAttitudeFrame();
+  SendEngine1AuxFrame();
+  SendEngine2AuxFrame();
+  SendServoStatusFrame();
+  const int kinds[][2] = {{0, 30}, {1, 64},  {2, 64}, {4, 43}, {5, 24}, {3, 20},
+                          {6, 6},  {11, 37}, {12, 9}, {13, 9}, {15, 20}};
+  for (const auto& k : kinds) {
+    const std::string line = "frame type " + std::to_string(k[0]) + ", " + std::to_string(k[1]) +
+                             " bytes: " + ExpectedHex(k[0], k[1]);
+    EXPECT_TRUE(unit.WaitForLine(line, kWaitMs)) << line;
+  }
+  unit.Stop();
+  EXPECT_EQ(unit.CountLines("bad frame"), 0);
+  EXPECT_EQ(unit.CountLines(" bytes: "), 11);
+  // The unit keeps the last frame of each kind and shows them as it stops.
+  EXPECT_EQ(unit.CountLines("last frame type "), 11);
+  EXPECT_EQ(unit.CountLines("last frame type 11: " + ExpectedHex(11, 37)), 1);
+  EXPECT_TRUE(unit.WaitForLine("stopped after 11 frames", kWaitMs));
+  EXPECT_EQ(log.Lines.Count(), 3u);
+}
+
+TEST_F(EfisUnitTest, UnitReportsAMalformedFrameWithItsBytes) {
+  ChildProcess& unit = StartUnit({});
+  EfisConnect();
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  const std::uint8_t shortAttitude[5] = {33, 0, 1, 11, 0x7F};
+  EXPECT_TRUE(platform::WriteDeviceFile(EfisLink.WriteChannel, shortAttitude, 5, nullptr));
+  const std::uint8_t badMarker[6] = {2, 0, 2, 6, 0, 0};
+  EXPECT_TRUE(platform::WriteDeviceFile(EfisLink.WriteChannel, badMarker, 6, nullptr));
+  EXPECT_TRUE(unit.WaitForLine("bad frame (type 11 has 5 bytes, not 37): 2100010b7f", kWaitMs));
+  EXPECT_TRUE(unit.WaitForLine("bad frame (type 6: byte 2 is 2, not 1): 020002060000", kWaitMs));
+}
+
+TEST_F(EfisUnitTest, UnplugDropsTheLinkOnceAndAReconnectOpensFreshHandles) {
+  ChildProcess& unit = StartUnit({"--drop-after", "2"});
+  EfisConnect();
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  SendAttitudeFrame();
+  SendAttitudeFrame();
+  ASSERT_TRUE(unit.WaitForLine("dropped every connection after 2 frames", kWaitMs));
+  ASSERT_TRUE(unit.WaitForLine("close PIPE01", kWaitMs));
+  SendAttitudeFrame();  // the unit is gone: this write fails
+  EXPECT_EQ(log.Lines.All(), (Lines{kDetected, kReadOk, kWriteOk,
+                                    "Cannot send attitude to USB, EFIS disconnected"}));
+  EXPECT_FALSE(EfisLink.EfisConnected);
+  EXPECT_TRUE(button.Enabled());
+  SendSensorFrame();  // later senders of the tick stay silent
+  SendServoStatusFrame();
+  SendGpsFrames();
+  EXPECT_EQ(log.Lines.Count(), 4u);
+
+  EfisConnect();  // the unit serves again, as after a re-plug
+  const Lines lines = log.Lines.All();
+  EXPECT_EQ(Lines(lines.begin() + 4, lines.end()), (Lines{kDetected, kReadOk, kWriteOk}));
+  EXPECT_TRUE(EfisLink.EfisConnected);
+  EXPECT_FALSE(button.Enabled());
+  SendQnhFrame();
+  EXPECT_TRUE(unit.WaitForLine("frame type 6, 6 bytes: 020001060000", kWaitMs));
+  EXPECT_EQ(unit.CountLines("open PIPE01"), 2);
+}
+
+TEST_F(EfisUnitTest, ReconnectReleasesThePipesBeforeOpeningThemAgain) {
+  // A pipe takes one opener: a reconnect that did not close first would be refused.
+  ChildProcess& unit = StartUnit({});
+  EfisConnect();
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  EfisConnect();
+  EXPECT_TRUE(EfisLink.EfisConnected);
+  const Lines lines = log.Lines.All();
+  EXPECT_EQ(Lines(lines.begin() + 3, lines.end()), (Lines{kDetected, kReadOk, kWriteOk}));
+  EXPECT_TRUE(unit.WaitForLine("close PIPE00", kWaitMs));
+  EXPECT_EQ(unit.CountLines("refuse"), 0);
+  EXPECT_EQ(unit.CountLines("open PIPE00"), 2);
+}
+
+TEST_F(EfisUnitTest, ShutdownCloseReleasesAllThreeAndTheUnitLeavesNothingBehind) {
+  ChildProcess& unit = StartUnit({});
+  EfisConnect();
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  EfisCloseHandles();
+  EXPECT_EQ(EfisLink.DeviceHandle, 0u);
+  EXPECT_EQ(EfisLink.ReadChannel.load(), 0u);
+  EXPECT_EQ(EfisLink.WriteChannel, 0u);
+  EXPECT_TRUE(unit.WaitForLine("close device", kWaitMs));
+  EXPECT_TRUE(unit.WaitForLine("close PIPE00", kWaitMs));
+  EXPECT_TRUE(unit.WaitForLine("close PIPE01", kWaitMs));
+  EXPECT_EQ(unit.Stop(), 0);
+  EXPECT_TRUE(testsupport::FilesUnder(platform::posix::NamespaceRoot()).empty());
+}
+
+TEST_F(EfisUnitTest, RecordKeepsEveryEventAndFrame) {
+  const std::string record = dir + "/record.txt";
+  ChildProcess& unit = StartUnit({"--record", record});
+  EfisConnect();
+  SendQnhFrame();
+  ASSERT_TRUE(unit.WaitForLine("frame type 6", kWaitMs));
+  unit.Stop();
+  std::ifstream in(record);
+  Lines events;
+  for (std::string line; std::getline(in, line);) {
+    events.push_back(line.substr(line.find(' ') + 1));  // without the time stamp
+  }
+  EXPECT_EQ(events, (Lines{"open device", "open PIPE00", "open PIPE01", "frame 6 6 020001060000"}));
+}
+
+TEST(EfisUnitOptions, BadOptionsAreRefused) {
+  testsupport::MakeTestRuntimeDir("efis-options");
+  for (const Lines& args :
+       {Lines{"--drop-after", "0"}, Lines{"--bogus"}, Lines{"--unit"}, Lines{"--unit", "a/b"}}) {
+    ChildProcess unit;
+    ASSERT_TRUE(unit.Start(KORVAN_EFIS_PATH, args));
+    EXPECT_TRUE(unit.WaitForExit(kWaitMs));
+    EXPECT_EQ(unit.ExitCode(), 2) << args[0];
+  }
+}
+
+}  // namespace
