@@ -44,6 +44,9 @@ class TComponent : public TObject {
   void BeginLoading();                      // marks this and what it owns as Loading
   void EndLoading();                        // clears Loading, then Loaded() on each
   virtual void Loaded() {}
+  // What this owns, in order of creation.
+  std::size_t ComponentCount() const { return owned_.size(); }
+  TComponent* Components(std::size_t index) const { return owned_[index]; }
 
  protected:
   // Destroys what this owns, newest first; for owners whose members the owned still use.
