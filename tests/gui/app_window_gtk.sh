@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The real korvan-bridge on GTK between korvan-sim and korvan-efis, read back from the X server:
+# app_window_gtk.sh <bin dir> <x11-delete-window> [screenshot.png]. Run inside xvfb-run.
+set -uo pipefail
+bin=$1
+closer=$2
+shot=${3:-}
+caption='Microsoft FlightSim to Korvan Avionics EFIS bridge'
+work=$(mktemp -d)
+chmod 700 "$work"
+export XDG_RUNTIME_DIR=$work
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait; rm -rf "$work"' EXIT
+
+fail() {
+  echo "FAIL: $*"
+  for f in sim efis bridge; do echo "--- $f"; cat "$work/$f.out" "$work/$f.err" 2>/dev/null; done
+  exit 1
+}
+
+# wait_for <file> <fixed text>: up to 20 s.
+wait_for() {
+  for _ in $(seq 200); do
+    grep -qF -- "$2" "$work/$1" && return 0
+    sleep 0.1
+  done
+  fail "no \"$2\" in $1"
+}
+
+"$bin/korvan-sim" --verbose >"$work/sim.out" 2>"$work/sim.err" &
+sim=$!; pids+=($sim)
+"$bin/korvan-efis" --verbose >"$work/efis.out" 2>"$work/efis.err" &
+efis=$!; pids+=($efis)
+wait_for sim.out "korvan-sim ready"
+wait_for efis.out "korvan-efis ready"
+
+"$bin/korvan-bridge" >"$work/bridge.out" 2>"$work/bridge.err" &
+bridge=$!; pids+=($bridge)
+
+win=$(timeout 20 xdotool search --sync --onlyvisible --name "^${caption}\$" | head -n 1)
+[ -n "$win" ] || fail "no window titled \"$caption\""
+info=$(xwininfo -id "$win")
+field() { echo "$info" | sed -n "s/^ *$1: *//p"; }
+actual="$(field 'Absolute upper-left X') $(field 'Absolute upper-left Y') $(field Width) $(field Height)"
+[ "$actual" = "262 250 587 430" ] || fail "window at x y w h = $actual, want 262 250 587 430"
+
+# The log, as the bridge echoes it on standard error, in this order.
+wait_for bridge.err "EFIS data write channel OK"
+expected=$'Connected to FSX\nEFIS detected on USB, driver initialized.\nEFIS data read channel OK\nEFIS data write channel OK'
+[ "$(grep -v '^==' "$work/bridge.err" | head -n 4)" = "$expected" ] || fail "log lines"
+
+# The cycle runs: attitude frames reach the EFIS, exchanges reach the module.
+wait_for efis.out "frame type 11,"
+wait_for efis.out "frame type 3,"
+
+# Over 5 s the loop sleeps between ticks: far from a whole core (the ASan build is slower).
+ticks() { awk '{print $14 + $15}' "/proc/$bridge/stat"; }
+before=$(ticks); exchanges_before=$(grep -c '^exchange' "$work/sim.out")
+sleep 5
+after=$(ticks); exchanges_after=$(grep -c '^exchange' "$work/sim.out")
+hz=$(getconf CLK_TCK)
+percent=$(( (after - before) * 100 / (5 * hz) ))
+echo "korvan-bridge CPU over 5 s: ${percent}% of one core; exchanges: $((exchanges_after - exchanges_before))"
+[ "$percent" -lt 25 ] || fail "the bridge uses ${percent}% of a core"
+# 5 s are 100 ticks, 70 of them exchanging; a busy machine may stretch the schedule.
+n=$((exchanges_after - exchanges_before))
+{ [ $n -ge 30 ] && [ $n -le 75 ]; } || fail "$n exchanges in 5 s"
+
+if [ -n "$shot" ]; then
+  import -window "$win" "$shot" || fail "no screenshot"
+fi
+
+# The close: FormCloseQuery closes the EFIS handles and the program ends normally.
+"$closer" "$win" || fail "cannot send WM_DELETE_WINDOW"
+for _ in $(seq 100); do kill -0 $bridge 2>/dev/null || break; sleep 0.1; done
+kill -0 $bridge 2>/dev/null && fail "still running after the close"
+wait $bridge
+rc=$?
+[ $rc -eq 0 ] || fail "exit status $rc"
+wait_for efis.out "close PIPE01"
+echo "korvan-bridge on GTK: title, 262,250 587x430, log order, frames, exchanges, CPU, close"
