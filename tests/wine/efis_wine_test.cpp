@@ -1,0 +1,203 @@
+// The EFIS channels of the Windows build, for real under Wine: a test unit made of message-mode
+// named pipes stands for the device and its two pipes; SetupAPI is asked for real too.
+#include <windows.h>
+// windows.h first.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "efis/EfisFrames.h"
+#include "efis/EfisLink.h"
+#include "platform/device.h"
+#include "platform/toolkit.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Frame = std::vector<std::uint8_t>;
+
+constexpr platform::DeviceClassGuid kEfisClass = {
+    0x0577ABC6, 0xB5F2, 0x4025, {0x82, 0x30, 0xAA, 0x4F, 0x8C, 0x0E, 0x9E, 0x60}};
+
+HANDLE MakePipe(const std::string& name, DWORD direction) {
+  return CreateNamedPipeA(name.c_str(), direction,
+                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
+                          nullptr);
+}
+
+// The unit: the device pipe, PIPE00 (the unit writes, the bridge reads) and PIPE01 (the bridge
+// writes). A thread takes the frames arriving on PIPE01, whole, and after `dropAfter` of them
+// closes that pipe as an unplugged unit would.
+class PipeUnit {
+ public:
+  explicit PipeUnit(int dropAfter) : dropAfter_(dropAfter) {
+    static int count = 0;
+    base = "\\\\.\\pipe\\korvan-efis-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(++count);
+    device = MakePipe(base, PIPE_ACCESS_DUPLEX);
+    toBridge = MakePipe(base + "\\PIPE00", PIPE_ACCESS_OUTBOUND);
+    fromBridge = MakePipe(base + "\\PIPE01", PIPE_ACCESS_INBOUND);
+  }
+  ~PipeUnit() {
+    EfisCloseHandles();  // the bridge's close ends a read the unit still waits in
+    if (reader_.joinable()) reader_.join();
+    for (HANDLE h : {device, toBridge, fromBridge}) {
+      if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+  }
+  bool Made() const {
+    return device != INVALID_HANDLE_VALUE && toBridge != INVALID_HANDLE_VALUE &&
+           fromBridge != INVALID_HANDLE_VALUE;
+  }
+  // After the bridge has opened the pipes.
+  void StartReading() {
+    reader_ = std::thread([this] {
+      std::uint8_t buffer[512];
+      for (int n = 0; n < dropAfter_; ++n) {
+        DWORD got = 0;
+        if (!ReadFile(fromBridge, buffer, sizeof buffer, &got, nullptr)) break;
+        std::lock_guard<std::mutex> lock(mutex_);
+        frames_.emplace_back(buffer, buffer + got);
+      }
+      DisconnectNamedPipe(fromBridge);
+      CloseHandle(fromBridge);
+      fromBridge = INVALID_HANDLE_VALUE;
+    });
+  }
+  void WaitDropped() { reader_.join(); }
+  // The frames taken so far, once there are `count` of them (or after 10 s).
+  std::vector<Frame> Frames(std::size_t count = 0) {
+    for (int i = 0; i < 1000 && count > 0; ++i) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (frames_.size() >= count) break;
+      }
+      Sleep(10);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+  }
+
+  std::string base;
+  HANDLE device, toBridge, fromBridge;
+
+ private:
+  int dropAfter_;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::vector<Frame> frames_;
+};
+
+Frame Header(int type, int size) {
+  Frame f(size, 0);
+  f[0] = static_cast<std::uint8_t>(size - 4);
+  f[2] = 1;
+  f[3] = static_cast<std::uint8_t>(type);
+  return f;
+}
+
+class EfisWineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EfisAttachWindow(&log, &button);
+    EfisLink.EfisConnected = false;
+  }
+  void TearDown() override {
+    EfisCloseHandles();
+    EfisAttachWindow(nullptr, nullptr);
+  }
+  TMemo log{nullptr};
+  TButton button{nullptr};
+};
+
+TEST_F(EfisWineTest, SetupApiTakesOnlyTheRecordSizeOfThisBuild) {
+  static_assert(sizeof(void*) == 8, "the bridge ships as an x86_64 program");
+  EXPECT_EQ(platform::kDeviceInterfaceDataSize, 32u);
+  EXPECT_EQ(platform::kDeviceInterfaceDetailSize, 8u);
+  platform::DeviceInfoSet set = platform::OpenDeviceInterfaceSet(
+      kEfisClass, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
+  ASSERT_NE(set, platform::kInvalidDeviceInfoSet);
+  platform::DeviceInterfaceData data{};
+  data.cbSize = 28;  // the 32-bit layout
+  EXPECT_FALSE(platform::EnumDeviceInterface(set, kEfisClass, 0, &data));
+  const DWORD wrongSize = GetLastError();
+  data.cbSize = platform::kDeviceInterfaceDataSize;
+  EXPECT_FALSE(platform::EnumDeviceInterface(set, kEfisClass, 0, &data));  // no EFIS here
+  EXPECT_EQ(GetLastError(), platform::kErrorNoMoreItems);
+  // Refused either way: Windows says ERROR_INVALID_USER_BUFFER, Wine ERROR_INVALID_PARAMETER.
+  EXPECT_TRUE(wrongSize == platform::kErrorInvalidUserBuffer ||
+              wrongSize == platform::kErrorInvalidParameter)
+      << wrongSize;
+  EXPECT_TRUE(platform::CloseDeviceInterfaceSet(set));
+
+  EfisConnect();
+  EXPECT_EQ(log.Lines.All(),
+            (Lines{"Cannot find EFIS on USB. EFIS not responding or driver not installed."}));
+  EXPECT_FALSE(EfisLink.EfisConnected);
+}
+
+TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
+  PipeUnit unit(1000);
+  ASSERT_TRUE(unit.Made()) << GetLastError();
+  EfisLink.DevicePath = unit.base;
+  EfisLink.EfisConnected = true;
+  EfisOpenChannels();
+  ASSERT_EQ(log.Lines.All(), (Lines{"EFIS data read channel OK", "EFIS data write channel OK"}));
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  ASSERT_TRUE(EfisHandleOpen(EfisLink.DeviceHandle));
+  // The pipes take one opener each.
+  EXPECT_EQ(platform::OpenDeviceFile((unit.base + "\\PIPE00").c_str(), platform::kGenericRead, 0,
+                                     platform::kOpenExisting, 0),
+            platform::kInvalidHandle);
+
+  unit.StartReading();
+  InitEfisFrames();
+  SendAttitudeFrame();  // flushed: returns once the unit has read it
+  SendGpsFrames();
+  SendQnhFrame();
+  SendServoStatusFrame();
+  SendEngine1Frame();  // flushed, so every frame before it has been read too
+  const std::vector<Frame> expected = {Header(11, 37), Header(4, 43),  Header(5, 24), Header(3, 20),
+                                       Header(6, 6),   Header(15, 20), Header(1, 64)};
+  EXPECT_EQ(unit.Frames(expected.size()), expected);
+
+  // A frame from the unit arrives whole in one read.
+  const std::uint8_t servo[12] = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
+  DWORD put = 0;
+  ASSERT_TRUE(WriteFile(unit.toBridge, servo, sizeof servo, &put, nullptr));
+  std::uint8_t input[64] = {};
+  std::uint32_t got = 0;
+  ASSERT_TRUE(platform::ReadDeviceFile(EfisLink.ReadChannel.load(), input, 64, &got));
+  ASSERT_EQ(got, 12u);
+  EXPECT_EQ(std::memcmp(input, servo, 12), 0);
+}
+
+TEST_F(EfisWineTest, WriteToAClosedPipeIsASendFailure) {
+  PipeUnit unit(2);
+  ASSERT_TRUE(unit.Made());
+  EfisLink.DevicePath = unit.base;
+  EfisLink.EfisConnected = true;
+  EfisOpenChannels();
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  button.SetEnabled(false);
+  unit.StartReading();
+  InitEfisFrames();
+  SendQnhFrame();
+  SendQnhFrame();
+  unit.WaitDropped();  // the unit has gone
+  SendAttitudeFrame();
+  EXPECT_EQ(log.Lines.All(), (Lines{"EFIS data read channel OK", "EFIS data write channel OK",
+                                    "Cannot send attitude to USB, EFIS disconnected"}));
+  EXPECT_FALSE(EfisLink.EfisConnected);
+  EXPECT_TRUE(button.Enabled());
+  SendSensorFrame();
+  EXPECT_EQ(log.Lines.Count(), 3u);
+  EXPECT_EQ(unit.Frames().size(), 2u);
+}
+
+}  // namespace
