@@ -21,6 +21,10 @@ struct HostileCase {
   const char* mode;
 };
 
+void PrintTo(const HostileCase& c, std::ostream* os) {
+  *os << c.mode;
+}
+
 class SimLinkHostileTest : public SimLinkSimTest,
                            public ::testing::WithParamInterface<HostileCase> {};
 

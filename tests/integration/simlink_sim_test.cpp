@@ -98,6 +98,10 @@ struct RefusedCase {
   SimResult code;
 };
 
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class SimLinkRefusedTest : public SimLinkSimTest,
                            public ::testing::WithParamInterface<RefusedCase> {};
 
@@ -154,6 +158,17 @@ TEST_F(SimLinkSimTest, ADelayWithinTheTimeoutStillSucceeds) {
   ASSERT_TRUE(SimLinkProcess(code)) << SimResultText[code];
   EXPECT_EQ(qnh, 16211);
   EXPECT_EQ(sim_.CountLines("reply 1"), 2) << "each exchange answered on its first attempt";
+}
+
+// Senders that gave up while the module was busy: every attempt times out, and the module
+// survives replying to closed connections and batches whose area is gone.
+TEST_F(SimLinkSimTest, ADelayBeyondTheTimeoutFailsTheOpenButTheModuleSurvives) {
+  StartSim({"--delay-ms", "600"});
+  SimResult code = SimOkay;
+  EXPECT_FALSE(SimLinkOpen(0, code));
+  EXPECT_EQ(code, SimSendFailed) << SimResultText[code];
+  EXPECT_TRUE(sim_.WaitForLine("no atom", 5000));
+  EXPECT_TRUE(sim_.Running());
 }
 
 TEST_F(SimLinkSimTest, ZerosMakeFiveHandshakeExchangesThenCode7) {

@@ -65,6 +65,10 @@ struct FixedCase {
   Bytes expected;
 };
 
+void PrintTo(const FixedCase& c, std::ostream* os) {
+  *os << "offset " << std::hex << c.offset;
+}
+
 class SimFixedStateTest : public SimExchangeTest,
                           public ::testing::WithParamInterface<FixedCase> {};
 
@@ -213,6 +217,10 @@ struct BadCase {
   std::function<Bytes()> build;
   const char* problem;
 };
+
+void PrintTo(const BadCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SimBadBatchTest : public SimExchangeTest, public ::testing::WithParamInterface<BadCase> {};
 
