@@ -49,6 +49,7 @@ void TForm1::CreateTrackBar(TTrackBar*& bar, const char* name, int left, int top
 
 void TForm1::CreateDesign() {
   Name = "Form1";
+  ClassName = "TForm1";
   Left = 262;
   Top = 250;
   Width = 587;
