@@ -219,6 +219,54 @@ TEST_F(SimLinkSimTest, StopSignalsEndTheModuleWithCode0AndRemoveItsWindow) {
   }
 }
 
+// A sender that is not the link: other messages, unknown atoms and malformed batches each get
+// reply 0 and one line, and the module goes on serving.
+TEST_F(SimLinkSimTest, BadRequestsFromARawSenderGetReply0) {
+  StartSim({"--verbose"});
+  const platform::WindowHandle window = platform::FindTopLevelWindow("UIPCMAIN");
+  ASSERT_NE(window, 0u);
+  const std::uint32_t ipc = platform::RegisterMessageName("FsasmLib:IPC");
+  std::uint32_t reply = 77;
+  ASSERT_TRUE(platform::SendMessageWithTimeout(window, ipc ^ 1, 0, 0, 2000, &reply));
+  EXPECT_EQ(reply, 0u);
+
+  reply = 77;
+  ASSERT_TRUE(platform::SendMessageWithTimeout(window, ipc, 0xFFFE, 0, 2000, &reply));
+  EXPECT_EQ(reply, 0u);
+  EXPECT_TRUE(sim_.WaitForLine("exchange 1: no atom 0xFFFE", 2000));
+
+  const char* name = "korvan-test-area";
+  const std::uint16_t atom = platform::AddGlobalAtom(name);
+  ASSERT_NE(atom, 0);
+  const platform::Handle mapping = platform::CreateSharedArea(name, kSimAreaSize);
+  ASSERT_NE(mapping, 0u);
+  auto* area = static_cast<std::uint8_t*>(platform::MapSharedArea(mapping));
+  ASSERT_NE(area, nullptr);
+  const std::uint8_t badSize[] = {1, 0, 0, 0, 0x30, 0x03, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 0, 0, 0};
+  std::memcpy(area, badSize, sizeof badSize);
+  reply = 77;
+  ASSERT_TRUE(platform::SendMessageWithTimeout(window, ipc, atom, 0, 2000, &reply));
+  EXPECT_EQ(reply, 0u);
+  EXPECT_TRUE(sim_.WaitForLine("exchange 2: bad batch: record at 0x0 runs past the area", 2000));
+  EXPECT_EQ(std::memcmp(area, badSize, sizeof badSize), 0);
+
+  // The same area, now well formed: served.
+  const std::uint8_t good[] = {1, 0, 0, 0, 0x30, 0x03, 0, 0, 2, 0, 0,
+                               0, 1, 0, 0, 0,    0,    0, 0, 0, 0, 0};
+  std::memcpy(area, good, sizeof good);
+  ASSERT_TRUE(platform::SendMessageWithTimeout(window, ipc, atom, 0, 2000, &reply));
+  EXPECT_EQ(reply, 1u);
+  EXPECT_EQ(area[16], 0x53);
+  EXPECT_EQ(area[17], 0x3F);
+  EXPECT_EQ(Record(),
+            (std::vector<std::string>{
+                "batch 2 refused: record at 0x0 runs past the area (id 1, size 2147483647)",
+                "batch 3 id 1 offset 0x0330 size 2"}));
+  platform::UnmapSharedArea(area);
+  platform::CloseKernelHandle(mapping);
+  platform::DeleteGlobalAtom(atom);
+}
+
 TEST_F(SimLinkSimTest, ASecondModuleOfTheSameClassIsRefused) {
   StartSim();
   ChildProcess second;
