@@ -15,6 +15,7 @@
 #include "efis/EfisLink.h"
 #include "platform/device.h"
 #include "platform/toolkit.h"
+#include "standins/efis/frame_check.h"
 
 namespace {
 
@@ -164,7 +165,13 @@ TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
   SendEngine1Frame();  // flushed, so every frame before it has been read too
   const std::vector<Frame> expected = {Header(11, 37), Header(4, 43),  Header(5, 24), Header(3, 20),
                                        Header(6, 6),   Header(15, 20), Header(1, 64)};
-  EXPECT_EQ(unit.Frames(expected.size()), expected);
+  const std::vector<Frame> frames = unit.Frames(expected.size());
+  EXPECT_EQ(frames, expected);
+  for (const Frame& f : frames) {  // and as the unit's own reading of the catalogue has them
+    char reason[96];
+    EXPECT_EQ(efisunit::CheckOutboundFrame(f.data(), f.size(), reason, sizeof reason), nullptr)
+        << reason;
+  }
 
   // A frame from the unit arrives whole in one read.
   const std::uint8_t servo[12] = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
