@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,10 @@ struct FailureCase {
   Lines lines;
   int opens;  // open calls made
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class EfisConnectFailureTest : public EfisLinkTest,
                                public ::testing::WithParamInterface<FailureCase> {};
@@ -272,6 +277,10 @@ const SenderCase kSenders[] = {
     {"ServoStatus", SendServoStatusFrame, 15, 20, false,
      "Cannot send servo status to USB, EFIS disconnected"},
 };
+
+void PrintTo(const SenderCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class EfisSenderTest : public EfisLinkTest, public ::testing::WithParamInterface<SenderCase> {};
 
