@@ -162,6 +162,10 @@ using TIdleEvent = std::function<void(TObject* sender, bool& done)>;
 using TMessageHook = std::function<bool(TMessage& message)>;
 using TCloseQueryEvent = std::function<void(TObject* sender, bool& canClose)>;
 
+// Win32: each control's window has a fixed control ID, so another process can find it with
+// GetDlgItem: Memo1 1001, Button1 1002, Button2 1003, TrackBar1 1004, TrackBar2 1005,
+// Label1..Label9 1011..1019 (by Name); any other control 1100 + its index among the form's
+// components. The form's window class is ClassName.
 // A top-level window; its controls are the TControls it owns. Left, Top, Width and Height are
 // the outer geometry on the screen; the controls are placed in its client area.
 class TForm : public TControl {

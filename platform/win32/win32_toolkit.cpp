@@ -1,0 +1,422 @@
+// The toolkit on Win32: a registered window class per form, the standard EDIT, BUTTON and
+// STATIC controls and the common-controls trackbar, and a message loop that sleeps in
+// MsgWaitForMultipleObjectsEx until a message or the idle handler's wake time.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/toolkit_backend.h"
+
+namespace {
+
+struct FormPeer;
+
+struct ControlPeer : TPeer {
+  TControl* Control = nullptr;
+  FormPeer* Form = nullptr;
+  HWND Window = nullptr;
+
+  void StateChanged(const TControl& control) override;
+  void LineAdded(const TControl& control, const std::string& line) override;
+};
+
+struct FormPeer : TPeer {
+  TForm* Form = nullptr;
+  HWND Window = nullptr;
+  HFONT Font = nullptr;
+  HWND SavedFocus = nullptr;  // the control that had the focus when the window went inactive
+  std::vector<ControlPeer*> Controls;
+
+  void StateChanged(const TControl& control) override;
+};
+
+bool Initialized = false;
+std::vector<FormPeer*> Forms;
+HANDLE WakeEvent = nullptr;
+std::once_flag WakeEventMade;
+
+[[noreturn]] void Fatal(const std::string& what) {
+  std::string text = "Win32: " + what + " (error " + std::to_string(GetLastError()) + ")";
+  std::fprintf(stderr, "%s\n", text.c_str());
+  MessageBoxA(nullptr, text.c_str(), "Korvan", MB_OK | MB_ICONERROR);
+  std::exit(1);
+}
+
+HANDLE TheWakeEvent() {
+  std::call_once(WakeEventMade, [] { WakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr); });
+  return WakeEvent;
+}
+
+void EnsureInitialized() {
+  if (Initialized) return;
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+  if (!InitCommonControlsEx(&controls)) Fatal("failed to load the common controls");
+  if (TheWakeEvent() == nullptr) Fatal("failed to create the loop's wake event");
+  Initialized = true;
+}
+
+// The fixed control IDs of the window table (see toolkit.h); others follow from 1100.
+int ControlId(const TControl& control, int index) {
+  static const struct {
+    const char* name;
+    int id;
+  } table[] = {{"Memo1", 1001},     {"Button1", 1002}, {"Button2", 1003}, {"TrackBar1", 1004},
+               {"TrackBar2", 1005}, {"Label1", 1011},  {"Label2", 1012},  {"Label3", 1013},
+               {"Label4", 1014},    {"Label5", 1015},  {"Label6", 1016},  {"Label7", 1017},
+               {"Label8", 1018},    {"Label9", 1019}};
+  for (const auto& entry : table) {
+    if (control.Name == entry.name) return entry.id;
+  }
+  return 1100 + index;
+}
+
+// ---- The peers mirror the portable state ----
+
+void ControlPeer::StateChanged(const TControl& control) {
+  EnableWindow(Window, control.Enabled());
+  if (auto* memo = dynamic_cast<const TMemo*>(&control)) {
+    SetWindowTextA(Window, memo->Lines.Text().c_str());
+  } else if (auto* bar = dynamic_cast<const TTrackBar*>(&control)) {
+    SendMessageA(Window, TBM_SETPOS, TRUE, bar->Position());
+  } else {
+    SetWindowTextA(Window, control.Caption().c_str());
+  }
+}
+
+void ControlPeer::LineAdded(const TControl& control, const std::string& line) {
+  // Appended after whatever the edit control holds, typing included; the caret follows.
+  auto* memo = static_cast<const TMemo*>(&control);
+  int length = GetWindowTextLengthA(Window);
+  std::string text = (length > 0 || memo->Lines.Count() > 1) ? "\r\n" + line : line;
+  SendMessageA(Window, EM_SETSEL, length, length);
+  SendMessageA(Window, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void FormPeer::StateChanged(const TControl& control) {
+  SetWindowTextA(Window, control.Caption().c_str());
+  EnableWindow(Window, control.Enabled());
+}
+
+FormPeer* PeerOf(HWND window) {
+  return reinterpret_cast<FormPeer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+ControlPeer* ChildPeer(FormPeer& form, HWND child) {
+  for (ControlPeer* peer : form.Controls) {
+    if (peer->Window == child) return peer;
+  }
+  return nullptr;
+}
+
+// ---- Window messages, one function each ----
+
+void OnCommand(FormPeer& form, WPARAM wParam, LPARAM lParam) {
+  if (HIWORD(wParam) != BN_CLICKED) return;
+  ControlPeer* peer = ChildPeer(form, reinterpret_cast<HWND>(lParam));
+  if (peer == nullptr) return;
+  if (auto* button = dynamic_cast<TButton*>(peer->Control)) button->Click();
+}
+
+void OnScroll(FormPeer& form, LPARAM lParam) {
+  ControlPeer* peer = ChildPeer(form, reinterpret_cast<HWND>(lParam));
+  if (peer == nullptr) return;
+  if (auto* bar = dynamic_cast<TTrackBar*>(peer->Control)) {
+    bar->PositionMovedByUser(static_cast<int>(SendMessageA(peer->Window, TBM_GETPOS, 0, 0)));
+  }
+}
+
+void OnActivate(FormPeer& form, WPARAM wParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(form.Window, focus)) form.SavedFocus = focus;
+    return;
+  }
+  HWND focus = form.SavedFocus;
+  if (focus == nullptr && form.Form->ActiveControl != nullptr) {
+    if (auto* peer = dynamic_cast<ControlPeer*>(form.Form->ActiveControl->Peer)) {
+      focus = peer->Window;
+    }
+  }
+  if (focus != nullptr) SetFocus(focus);
+  ToolkitFormActivated(*form.Form);
+}
+
+LRESULT CALLBACK FormProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  FormPeer* form = PeerOf(window);
+  if (form == nullptr) return DefWindowProcA(window, msg, wParam, lParam);
+  switch (msg) {
+    case WM_COMMAND:
+      ToolkitGuard([&] { OnCommand(*form, wParam, lParam); });
+      return 0;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      ToolkitGuard([&] { OnScroll(*form, lParam); });
+      return 0;
+    case WM_ACTIVATEAPP:
+      ToolkitAppActivation(wParam != FALSE);
+      return 0;
+    case WM_ACTIVATE:
+      OnActivate(*form, wParam);
+      return 0;
+    case WM_CLOSE:
+      ToolkitGuard([form] { form->Form->Close(); });
+      return 0;  // the toolkit hides the window itself when the close is allowed
+    default:
+      return DefWindowProcA(window, msg, wParam, lParam);
+  }
+}
+
+// ---- Building the native window ----
+
+void RegisterFormClass(const std::string& name) {
+  WNDCLASSEXA existing = {};
+  existing.cbSize = sizeof(existing);
+  if (GetClassInfoExA(GetModuleHandleA(nullptr), name.c_str(), &existing)) return;
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = FormProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));
+  if (wc.hIcon == nullptr) wc.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = name.c_str();
+  if (RegisterClassExA(&wc) == 0) Fatal("failed to register window class " + name);
+}
+
+HFONT CreateFormFont(const TForm& form) {
+  HDC screen = GetDC(nullptr);
+  int height = -MulDiv(form.FontPoints, GetDeviceCaps(screen, LOGPIXELSY), 72);
+  ReleaseDC(nullptr, screen);
+  return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, form.FontName.c_str());
+}
+
+struct NativeKind {
+  const char* windowClass;
+  DWORD style;
+  DWORD exStyle;
+};
+
+NativeKind KindOf(const TControl& control) {
+  const DWORD child = WS_CHILD | WS_VISIBLE;
+  if (auto* memo = dynamic_cast<const TMemo*>(&control)) {
+    DWORD style = child | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+    if (!memo->WordWrap) style |= ES_AUTOHSCROLL;
+    if (memo->ReadOnly) style |= ES_READONLY;
+    return {"EDIT", style, WS_EX_CLIENTEDGE};
+  }
+  if (dynamic_cast<const TButton*>(&control) != nullptr) {
+    return {"BUTTON", child | WS_TABSTOP | BS_PUSHBUTTON, 0};
+  }
+  if (auto* label = dynamic_cast<const TLabel*>(&control)) {
+    DWORD style = child | SS_NOPREFIX;
+    if (label->Alignment == TTextAlign::Center) {
+      style |= SS_CENTER;  // wraps
+    } else {
+      style |= label->WordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
+    }
+    return {"STATIC", style, 0};
+  }
+  if (auto* bar = dynamic_cast<const TTrackBar*>(&control)) {
+    DWORD style = child | WS_TABSTOP | TBS_AUTOTICKS;
+    style |= bar->Orientation == TTrackBarOrientation::Vertical ? TBS_VERT : TBS_HORZ;
+    if (bar->TickMarks == TTickMarks::TopLeft) style |= TBS_TOP;  // TBS_LEFT when vertical
+    if (bar->TickMarks == TTickMarks::Both) style |= TBS_BOTH;
+    return {TRACKBAR_CLASSA, style, 0};
+  }
+  return {nullptr, 0, 0};
+}
+
+// A label that sizes itself takes the size of its text in the form's font.
+void AutoSizeLabel(ControlPeer& peer, HFONT font) {
+  auto* label = dynamic_cast<TLabel*>(peer.Control);
+  if (label == nullptr || !label->AutoSize) return;
+  HDC dc = GetDC(peer.Window);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT r = {0, 0, label->Width > 0 ? label->Width : 1, 0};
+  UINT flags = DT_CALCRECT | DT_NOPREFIX | (label->WordWrap ? DT_WORDBREAK : DT_SINGLELINE);
+  DrawTextA(dc, label->Caption().c_str(), -1, &r, flags);
+  SelectObject(dc, old);
+  ReleaseDC(peer.Window, dc);
+  SetWindowPos(peer.Window, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SetUpTrackBar(ControlPeer& peer) {
+  auto* bar = dynamic_cast<TTrackBar*>(peer.Control);
+  if (bar == nullptr) return;
+  SendMessageA(peer.Window, TBM_SETRANGEMIN, FALSE, bar->Min);
+  SendMessageA(peer.Window, TBM_SETRANGEMAX, FALSE, bar->Max);
+  SendMessageA(peer.Window, TBM_SETTICFREQ, bar->Frequency, 0);
+}
+
+void AddControl(FormPeer& form, TControl& control, int index) {
+  NativeKind kind = KindOf(control);
+  if (kind.windowClass == nullptr) return;
+  auto* peer = new ControlPeer;
+  peer->Control = &control;
+  peer->Form = &form;
+  peer->Window =
+      CreateWindowExA(kind.exStyle, kind.windowClass, control.Caption().c_str(), kind.style,
+                      control.Left, control.Top, control.Width, control.Height, form.Window,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(control, index))),
+                      GetModuleHandleA(nullptr), nullptr);
+  if (peer->Window == nullptr) Fatal(std::string("failed to create a ") + kind.windowClass);
+  SendMessageA(peer->Window, WM_SETFONT, reinterpret_cast<WPARAM>(form.Font), FALSE);
+  if (dynamic_cast<TMemo*>(&control) != nullptr) {
+    SendMessageA(peer->Window, EM_SETLIMITTEXT, 0, 0);  // the log may outgrow 32 KB
+  }
+  SetUpTrackBar(*peer);
+  AutoSizeLabel(*peer, form.Font);
+  form.Controls.push_back(peer);
+  control.Peer = peer;
+  peer->StateChanged(control);
+}
+
+FormPeer& CreateFormPeer(TForm& form) {
+  EnsureInitialized();
+  RegisterFormClass(form.ClassName);
+  auto* peer = new FormPeer;
+  peer->Form = &form;
+  peer->Font = CreateFormFont(form);
+  peer->Window =
+      CreateWindowExA(0, form.ClassName.c_str(), form.Caption().c_str(),
+                      WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, form.Left, form.Top, form.Width,
+                      form.Height, nullptr, nullptr, GetModuleHandleA(nullptr), peer);
+  if (peer->Window == nullptr) Fatal("failed to create the window of " + form.Name);
+  // Created in tab order, so the dialog navigation of the loop follows it.
+  std::vector<std::pair<TControl*, int>> controls;
+  for (std::size_t i = 0; i < form.ComponentCount(); ++i) {
+    if (auto* control = dynamic_cast<TControl*>(form.Components(i))) {
+      controls.emplace_back(control, static_cast<int>(i));
+    }
+  }
+  std::stable_sort(controls.begin(), controls.end(), [](const auto& a, const auto& b) {
+    bool aLabel = dynamic_cast<TLabel*>(a.first) != nullptr;
+    bool bLabel = dynamic_cast<TLabel*>(b.first) != nullptr;
+    if (aLabel != bLabel) return bLabel;
+    return !aLabel && a.first->TabOrder < b.first->TabOrder;
+  });
+  for (auto& [control, index] : controls) AddControl(*peer, *control, index);
+  form.Peer = peer;
+  Forms.push_back(peer);
+  return *peer;
+}
+
+void DestroyFormPeer(FormPeer* peer) {
+  for (ControlPeer* control : peer->Controls) {
+    control->Control->Peer = nullptr;
+    delete control;
+  }
+  peer->Form->Peer = nullptr;
+  SetWindowLongPtrA(peer->Window, GWLP_USERDATA, 0);
+  DestroyWindow(peer->Window);  // and its controls
+  DeleteObject(peer->Font);
+  Forms.erase(std::remove(Forms.begin(), Forms.end(), peer), Forms.end());
+  delete peer;
+}
+
+HWND MainWindow() {
+  if (Application->MainForm == nullptr) return nullptr;
+  auto* peer = dynamic_cast<FormPeer*>(Application->MainForm->Peer);
+  return peer != nullptr ? peer->Window : nullptr;
+}
+
+}  // namespace
+
+// ---- The backend ----
+
+void ToolkitBackendInitialize() {
+  EnsureInitialized();
+}
+
+bool ToolkitBackendShowForm(TForm& form) {
+  auto* peer = dynamic_cast<FormPeer*>(form.Peer);
+  if (peer == nullptr) peer = &CreateFormPeer(form);
+  ShowWindow(peer->Window, SW_SHOWNORMAL);
+  UpdateWindow(peer->Window);
+  // Showing activates the window (WM_ACTIVATEAPP, WM_ACTIVATE, sent before ShowWindow returns)
+  // unless another program keeps the foreground, or, under Wine, no window manager gives the
+  // focus: then the toolkit counts this showing as the activation.
+  if (!Application->Active()) SetForegroundWindow(peer->Window);
+  return Application->Active();
+}
+
+void ToolkitBackendHideForm(TForm& form) {
+  if (auto* peer = dynamic_cast<FormPeer*>(form.Peer)) ShowWindow(peer->Window, SW_HIDE);
+}
+
+void ToolkitBackendDestroyPeer(TControl& control) {
+  if (auto* form = dynamic_cast<FormPeer*>(control.Peer)) {
+    DestroyFormPeer(form);
+    return;
+  }
+  for (FormPeer* form : Forms) {
+    for (ControlPeer* peer : form->Controls) {
+      if (peer->Control != &control) continue;
+      form->Controls.erase(std::remove(form->Controls.begin(), form->Controls.end(), peer),
+                           form->Controls.end());
+      DestroyWindow(peer->Window);
+      delete peer;
+      control.Peer = nullptr;
+      return;
+    }
+  }
+  control.Peer = nullptr;  // not one of ours
+}
+
+bool ToolkitBackendDispatchPending() {
+  MSG msg;
+  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+  if (msg.message == WM_QUIT) {
+    Application->Terminate();
+    return true;
+  }
+  // Tab and the arrow keys move between the controls of the form the message is for.
+  HWND top = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+  bool ours = top != nullptr && PeerOf(top) != nullptr;
+  if (ours && IsDialogMessageA(top, &msg)) return true;
+  TranslateMessage(&msg);
+  DispatchMessageA(&msg);
+  return true;
+}
+
+void ToolkitBackendWait(std::uint32_t timeoutMs) {
+  HANDLE wake = TheWakeEvent();
+  DWORD timeout = timeoutMs == kToolkitWaitForever ? INFINITE : timeoutMs;
+  MsgWaitForMultipleObjectsEx(1, &wake, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void ToolkitBackendWake() {
+  SetEvent(TheWakeEvent());
+}
+
+void ToolkitBackendRunBegins() {
+  EnsureInitialized();
+  platform::BeginFineTimer();
+}
+
+void ToolkitBackendRunEnded() {
+  platform::EndFineTimer();
+  while (!Forms.empty()) DestroyFormPeer(Forms.back());
+}
+
+void ToolkitBackendMessageBox(const std::string& title, const std::string& text) {
+  MessageBoxA(MainWindow(), text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
+}
+
+void ToolkitBackendEchoLine(const std::string&) {}
