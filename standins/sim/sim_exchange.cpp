@@ -87,7 +87,7 @@ ExchangeResult RunExchange(std::uint8_t* area, std::uint32_t areaSize, RecordObs
       SpaceRead(record.offset, record.size, data);
       ++result.reads;
     } else {
-      SpaceWrite(record.offset, record.size, data);
+      SpaceWriteFromClient(record.offset, record.size, data);
       ++result.writes;
     }
     if (observer != nullptr) observer(context, record);

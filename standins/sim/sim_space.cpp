@@ -36,6 +36,20 @@ void SpaceWrite(std::uint32_t offset, std::uint32_t size, const std::uint8_t* so
   if (inside != 0) std::memcpy(Space + offset, source, inside);
 }
 
+void SpaceWriteFromClient(std::uint32_t offset, std::uint32_t size, const std::uint8_t* source) {
+  // The module's identity (version and simulator word) is read-only to clients: the handshake
+  // writes its own word to 0x330A, inside the simulator word, and every later open reads it.
+  constexpr std::uint32_t first = kVersionOffset, last = kSimIdOffset + 4;
+  const std::uint64_t end = std::uint64_t{offset} + size;
+  if (end <= first || offset >= last) {
+    SpaceWrite(offset, size, source);
+    return;
+  }
+  if (offset < first) SpaceWrite(offset, first - offset, source);
+  if (end > last)
+    SpaceWrite(last, static_cast<std::uint32_t>(end - last), source + (last - offset));
+}
+
 void SetHandshakeHidden(bool hidden) {
   HandshakeHidden = hidden;
 }

@@ -19,6 +19,10 @@ void SpaceRead(std::uint32_t offset, std::uint32_t size, std::uint8_t* destinati
 // Stores `size` bytes at `offset`; bytes at or past 0x10000 are dropped.
 void SpaceWrite(std::uint32_t offset, std::uint32_t size, const std::uint8_t* source);
 
+// A write from a client's batch: as SpaceWrite, except that 0x3304..0x330B (the module's
+// version and simulator word) keep their values.
+void SpaceWriteFromClient(std::uint32_t offset, std::uint32_t size, const std::uint8_t* source);
+
 // A module that does not report itself yet: the handshake values read as zeros.
 void SetHandshakeHidden(bool hidden);
 

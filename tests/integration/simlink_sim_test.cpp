@@ -30,6 +30,15 @@ TEST_F(SimLinkSimTest, HandshakeFindsFsxInOneExchange) {
                                                 "batch 1 id 2 offset 0x330A size 2 data D507"}));
 }
 
+TEST_F(SimLinkSimTest, ReopeningAgainstTheSameModuleSucceedsUnderTheSameName) {
+  StartSim();
+  for (int open = 0; open < 3; ++open) {
+    Open();
+    EXPECT_EQ(SimLink.SimId, 8) << "open " << open;
+    SimLinkClose();
+  }
+}
+
 TEST_F(SimLinkSimTest, ThirtyReadBatchReturnsTheFixedStateByteForByte) {
   StartSim();
   Open();
