@@ -38,9 +38,11 @@ std::uint64_t NowMs() {
          static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
+// Clamped for poll(): a timeout near 2^32 ms must not turn into a negative, endless wait.
 int RemainingMs(std::uint64_t deadline) {
   const std::uint64_t now = NowMs();
-  return now >= deadline ? 0 : static_cast<int>(deadline - now);
+  if (now >= deadline) return 0;
+  return deadline - now > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(deadline - now);
 }
 
 void PutU32(unsigned char* at, std::uint32_t value) {

@@ -111,7 +111,7 @@ TEST(PosixIpcMessage, EmptyMissingOrOverlongNamesFail) {
 // --- atoms ---------------------------------------------------------------------------------
 
 TEST_F(PosixIpc, AtomsTakeTheFirstFreeValueAndHoldTheirName) {
-  umask(0);
+  umask(0777);  // the modes hold whatever the umask
   EXPECT_EQ(AddGlobalAtom("FsasmLib:IPC:2C:1"), 0xC000);
   EXPECT_EQ(AddGlobalAtom("two"), 0xC001);
   EXPECT_EQ(Contents(root_ + "/atoms/C000"), "FsasmLib:IPC:2C:1");
@@ -256,24 +256,50 @@ TEST_F(PosixIpc, AFileNobodyLocksIsReplaced) {
   EXPECT_FALSE(Exists(path));  // ... and is cleared away
 }
 
-TEST_F(PosixIpc, AnAreaHeldByAnotherProcessIsLiveUntilItDies) {
-  int toChild[2], toParent[2];
-  ASSERT_EQ(pipe(toChild), 0);
-  ASSERT_EQ(pipe(toParent), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const Handle area = CreateSharedArea("held", 32);
-    auto* view = static_cast<unsigned char*>(MapSharedArea(area));
-    if (view != nullptr) view[7] = 0x77;
-    char byte = view != nullptr && LastError() == 0 ? 'y' : 'n';
-    (void)!write(toParent[1], &byte, 1);
-    (void)!read(toChild[0], &byte, 1);
-    _exit(0);  // dies holding it: no unmap, no close
+// A child process that creates and maps an area, then holds it until released; it dies
+// without unmapping or closing, as a crashed process would.
+class AreaHolder {
+ public:
+  explicit AreaHolder(const char* name) {
+    int toChild[2], toParent[2];
+    if (pipe(toChild) != 0 || pipe(toParent) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(toChild[1]);
+      close(toParent[0]);
+      const Handle area = CreateSharedArea(name, 32);
+      auto* view = static_cast<unsigned char*>(MapSharedArea(area));
+      if (view != nullptr) view[7] = 0x77;
+      char byte = view != nullptr && LastError() == 0 ? 'y' : 'n';
+      (void)!write(toParent[1], &byte, 1);
+      (void)!read(toChild[0], &byte, 1);  // a byte, or the end when the test is gone
+      _exit(0);
+    }
+    close(toChild[0]);
+    close(toParent[1]);
+    release_ = toChild[1];
+    char byte = 0;
+    ready_ = read(toParent[0], &byte, 1) == 1 && byte == 'y';
+    close(toParent[0]);
   }
-  char byte = 0;
-  ASSERT_EQ(read(toParent[0], &byte, 1), 1);
-  ASSERT_EQ(byte, 'y');
+  ~AreaHolder() { Release(); }
+  bool ready() const { return ready_; }
+  void Release() {
+    if (release_ >= 0) close(release_);
+    release_ = -1;
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool ready_ = false;
+};
+
+TEST_F(PosixIpc, AnAreaHeldByAnotherProcessIsLiveUntilItDies) {
+  AreaHolder holder("held");
+  ASSERT_TRUE(holder.ready());
   const Handle joined = CreateSharedArea("held", 32);
   ASSERT_NE(joined, 0u);
   EXPECT_EQ(LastError(), kErrorAlreadyExists);
@@ -283,9 +309,7 @@ TEST_F(PosixIpc, AnAreaHeldByAnotherProcessIsLiveUntilItDies) {
   UnmapSharedArea(view);
   CloseKernelHandle(joined);
   EXPECT_TRUE(Exists(root_ + "/mappings/held"));  // the child still holds it
-  ASSERT_EQ(write(toChild[1], "x", 1), 1);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  holder.Release();
   const Handle fresh = CreateSharedArea("held", 32);
   ASSERT_NE(fresh, 0u);
   EXPECT_EQ(LastError(), 0u);
@@ -294,7 +318,6 @@ TEST_F(PosixIpc, AnAreaHeldByAnotherProcessIsLiveUntilItDies) {
   EXPECT_EQ(view[7], 0);
   UnmapSharedArea(view);
   CloseKernelHandle(fresh);
-  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 }
 
 TEST_F(PosixIpc, TwoThreadsCreatingOneNameGetOneAreaBetweenThem) {
