@@ -2,6 +2,8 @@
 // through, so what the simulator's module sees is what any Windows client would send it.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/ipc.h"
 
 namespace platform {
@@ -44,10 +46,13 @@ std::uint32_t GetGlobalAtomName(std::uint16_t atom, char* buffer, std::uint32_t 
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  // The API takes an int; a larger buffer is simply not used past that.
-  const int room = size > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(size);
-  const UINT length = ::GlobalGetAtomNameA(atom, buffer, room);
-  if (length == 0) buffer[0] = '\0';
+  // Atom names are at most 255 characters. Reading the whole name first gives the same cut on
+  // every system: Wine refuses a short buffer where Windows truncates.
+  char name[256];
+  UINT length = ::GlobalGetAtomNameA(atom, name, sizeof name);
+  if (length >= size) length = size - 1;
+  std::memcpy(buffer, name, length);
+  buffer[length] = '\0';
   return length;
 }
 
