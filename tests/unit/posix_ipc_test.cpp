@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -160,6 +161,12 @@ TEST_F(PosixIpc, MissingAtomsAndBadArguments) {
   EXPECT_EQ(LastError(), kErrorInvalidParameter);
 }
 
+std::string AtomTestName(int who, int i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "t%d-%d", who, i);
+  return name;
+}
+
 TEST_F(PosixIpc, TwoThreadsAddingAtOnceNeverShareAnAtom) {
   constexpr int kEach = 40;
   std::vector<std::uint16_t> got[2];
@@ -169,8 +176,7 @@ TEST_F(PosixIpc, TwoThreadsAddingAtOnceNeverShareAnAtom) {
     while (ready.load() < 2) {
     }
     for (int i = 0; i < kEach; ++i) {
-      got[who].push_back(
-          AddGlobalAtom(("t" + std::to_string(who) + "-" + std::to_string(i)).c_str()));
+      got[who].push_back(AddGlobalAtom(AtomTestName(who, i).c_str()));
     }
   };
   std::thread a(adder, 0), b(adder, 1);
@@ -183,7 +189,7 @@ TEST_F(PosixIpc, TwoThreadsAddingAtOnceNeverShareAnAtom) {
       ASSERT_NE(got[who][i], 0);
       distinct.insert(got[who][i]);
       GetGlobalAtomName(got[who][i], name, sizeof name);
-      EXPECT_EQ(std::string(name), "t" + std::to_string(who) + "-" + std::to_string(i));
+      EXPECT_EQ(std::string(name), AtomTestName(who, i));
     }
   }
   EXPECT_EQ(distinct.size(), 2u * kEach);
