@@ -212,9 +212,11 @@ DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std:
   }
   auto set = std::make_unique<InterfaceSet>();
   set->interfaceClass = interfaceClass;
-  if ((flags & kDigcfDeviceInterface) != 0) {
-    LoadEntries(posix::NamespaceRoot() + "/devices/" + GuidText(interfaceClass),
-                (flags & kDigcfPresent) != 0, set->paths);
+  // An unsafe root ("") holds no devices: never look under /devices instead.
+  const std::string root = posix::NamespaceRoot();
+  if ((flags & kDigcfDeviceInterface) != 0 && !root.empty()) {
+    LoadEntries(root + "/devices/" + GuidText(interfaceClass), (flags & kDigcfPresent) != 0,
+                set->paths);
   }
   std::lock_guard<std::mutex> lock(setsMutex);
   for (std::size_t i = 0; i < kMaxSets; ++i) {

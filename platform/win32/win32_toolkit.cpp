@@ -78,6 +78,8 @@ int ControlId(const TControl& control, int index) {
   return 1100 + index;
 }
 
+void AutoSizeLabel(ControlPeer& peer, HFONT font);
+
 // ---- The peers mirror the portable state ----
 
 void ControlPeer::StateChanged(const TControl& control) {
@@ -88,6 +90,8 @@ void ControlPeer::StateChanged(const TControl& control) {
     SendMessageA(Window, TBM_SETPOS, TRUE, bar->Position());
   } else {
     SetWindowTextA(Window, control.Caption().c_str());
+    // A label that sizes itself follows its new text, as at creation.
+    AutoSizeLabel(*this, Form->Font);
   }
 }
 
