@@ -97,20 +97,19 @@ TEST_F(SimLinkWine, HandshakeFindsFsxAndSetsUpTheNamedArea) {
   EXPECT_EQ(::OpenFileMappingA(FILE_MAP_READ, FALSE, AreaName().c_str()), nullptr);
 }
 
+// A reconnect to the module that is still running: same name, a fresh handshake.
 TEST_F(SimLinkWine, OpenAfterCloseUsesTheSameNameAgain) {
-  SimResult code;
-  {
-    Sim sim({});
-    ASSERT_TRUE(sim.Ready()) << sim.Why();
-    ASSERT_TRUE(SimLinkOpen(0, code)) << SimResultText[code];
-    SimLinkClose();
-  }
-  Sim sim({});
+  Sim sim({"--verbose"});
   ASSERT_TRUE(sim.Ready()) << sim.Why();
+  SimResult code;
+  ASSERT_TRUE(SimLinkOpen(0, code)) << SimResultText[code];
+  SimLinkClose();
   ASSERT_TRUE(SimLinkOpen(8, code)) << SimResultText[code];
+  EXPECT_EQ(SimLink.SimId, 8);
   char atomName[64] = {};
   ASSERT_NE(::GlobalGetAtomNameA(SimLink.AreaAtom, atomName, sizeof atomName), 0u);
   EXPECT_EQ(AreaName(), atomName);
+  EXPECT_TRUE(sim.child.WaitForLine("exchange 2: 2 reads, 1 writes, reply 1", 5000));
 }
 
 // One read of the slow group as the cycle queues it, with the value korvan-sim's fixed flight
