@@ -76,6 +76,8 @@ LRESULT ServeMessage(ServerWindow* window, UINT msg, WPARAM wParam, LPARAM lPara
                               static_cast<std::uint32_t>(lParam), 0};
   std::uint32_t reply = 0;
   if (window->handler(window->context, message, &reply)) return static_cast<LRESULT>(reply);
+  // Sleep only: peeking for a posted WM_CLOSE would also dispatch the senders' queued
+  // messages and nest one hold inside another, so a hold ends on a stop request alone.
   while (!Stopping(window)) ::Sleep(kHoldStepMs);
   return 0;
 }

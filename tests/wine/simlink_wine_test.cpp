@@ -312,10 +312,24 @@ TEST_F(SimLinkWine, ModuleThatNeverAnswersGivesTheCodeOfTheLastError) {
   EXPECT_EQ(SimLink.AreaView, nullptr);
   EXPECT_EQ(::GlobalFindAtomA(AreaName().c_str()), 0);
 
-  // A held module still stops on a console break.
+  // A module holding a sender still stops cleanly, on Ctrl-C as on WM_CLOSE.
   ASSERT_TRUE(sim.child.RequestStop(testsupport::StopKind::Interrupt));
   EXPECT_TRUE(sim.child.WaitForExit(10000));
   EXPECT_EQ(sim.child.ExitCode(), 0);
+}
+
+// WM_CLOSE waits behind a held sender; the helper's last resort ends the module anyway.
+TEST_F(SimLinkWine, ModuleHoldingASenderIsKilledAfterTheGrace) {
+  Sim sim({"--never-answer"});
+  ASSERT_TRUE(sim.Ready()) << sim.Why();
+  const platform::WindowHandle window = platform::FindTopLevelWindow("UIPCMAIN");
+  std::uint32_t reply = 0;
+  EXPECT_FALSE(platform::SendMessageWithTimeout(
+      window, platform::RegisterMessageName("FsasmLib:IPC"), 0, 0, 200, &reply));
+  EXPECT_EQ(sim.child.Stop(500), 137);
+  EXPECT_FALSE(sim.child.Running());
+  for (int i = 0; i < 200 && platform::FindTopLevelWindow("UIPCMAIN") != 0; ++i) ::Sleep(10);
+  EXPECT_EQ(platform::FindTopLevelWindow("UIPCMAIN"), 0u);
 }
 
 // The module goes away under an open link: the exchange fails on a dead window (1400), the link

@@ -249,6 +249,8 @@ TEST(Win32Server, UnansweredMessageTimesOutWith1460UntilStopReleasesIt) {
   EXPECT_FALSE(platform::SendMessageWithTimeout(window, 0xC002, 2, 0, 100, &reply));
   EXPECT_EQ(platform::LastError(), platform::kErrorTimeout);
   EXPECT_FALSE(platform::ServerStopRequested(server.Window()));
+  // The queued message is not handed over while the first one is held.
+  EXPECT_EQ(server.served.count.load(), 1);
   // The stop comes from another thread and ends the hold and the loop.
   server.Stop();
   EXPECT_TRUE(server.RunResult());
