@@ -78,4 +78,7 @@ wait $bridge
 rc=$?
 [ $rc -eq 0 ] || fail "exit status $rc"
 wait_for efis.out "close PIPE01"
+# Every frame the unit received passed its catalogue check.
+grep -q '^bad frame' "$work/efis.out" && fail "korvan-efis saw malformed frames"
+[ "$(grep -c '^frame type' "$work/efis.out")" -gt 0 ] || fail "korvan-efis saw no frames"
 echo "korvan-bridge on GTK: title, 262,250 587x430, log order, frames, exchanges, CPU, close"
