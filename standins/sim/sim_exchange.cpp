@@ -81,7 +81,14 @@ ExchangeResult RunExchange(std::uint8_t* area, std::uint32_t areaSize, RecordObs
 
   Walk handle{area, areaSize};
   while (handle.position < result.length) {
-    NextRecord(handle, record, result.problem, sizeof result.problem);
+    // The client can change the area while it is walked: every record is checked again as it
+    // is handled, and a batch that changed is refused from there on.
+    if (NextRecord(handle, record, result.problem, sizeof result.problem) != Step::Record) {
+      if (result.problem[0] == 0)
+        std::snprintf(result.problem, sizeof result.problem,
+                      "batch changed while it was handled (at 0x%X)", handle.position);
+      return result;
+    }
     std::uint8_t* data = area + record.position + (RecordLength(record) - record.size);
     if (record.id == kReadRecordId) {
       SpaceRead(record.offset, record.size, data);

@@ -347,6 +347,30 @@ TEST_F(SimExchangeTest, ObserverSeesEveryRecordWithItsData) {
   EXPECT_EQ(seen, (std::vector<std::string>{"0 1 0330 2 533F", "18 2 0BB2 2 FEFF"}));
 }
 
+// The client may rewrite the area while the module walks it (another process shares it): a
+// record that grew past the area after the check is refused, never handled.
+TEST_F(SimExchangeTest, ABatchChangedDuringTheWalkIsRefusedWhereItChanged) {
+  Batch b;
+  b.Read(0x0330, 2);
+  const std::size_t second = b.bytes.size();
+  b.Read(0x0574, 4);
+  b.End();
+  Bytes area = b.Area();
+  struct Change {
+    std::uint8_t* sizeField;
+    int seen = 0;
+  } change{area.data() + second + 8};
+  auto grow = [](void* context, const sim::RecordView&) {
+    auto* c = static_cast<Change*>(context);
+    if (++c->seen == 1) std::memcpy(c->sizeField, "\x00\x00\x10\x00", 4);  // 0x100000 bytes
+  };
+  const sim::ExchangeResult result = sim::RunExchange(area.data(), 0x8000, grow, &change);
+  EXPECT_FALSE(result.accepted);
+  EXPECT_EQ(change.seen, 1);
+  EXPECT_NE(std::string(result.problem).find("runs past the area"), std::string::npos)
+      << result.problem;
+}
+
 // Hostile rewrites: each one really changes a header field, and only header fields.
 TEST_F(SimExchangeTest, RewritesChangeOnlyHeaderFieldsOfTheirMode) {
   struct ModeCase {
