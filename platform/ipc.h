@@ -70,10 +70,11 @@ bool UnmapSharedArea(void* view);
 bool CloseKernelHandle(Handle handle);
 
 // SendMessageTimeoutA(window, msg, wParam, lParam, SMTO_NORMAL, timeoutMs, &reply). Returns
-// true once the window's procedure has returned, with its result in *reply. On false: timed out
-// (kErrorTimeout), or no such window / connection lost (kErrorInvalidWindowHandle).
+// true once the window's procedure has returned, with its whole result (LRESULT) in *reply. On
+// false: timed out (kErrorTimeout), or no such window / connection lost
+// (kErrorInvalidWindowHandle).
 bool SendMessageWithTimeout(WindowHandle window, std::uint32_t msg, std::uint32_t wParam,
-                            std::uint32_t lParam, std::uint32_t timeoutMs, std::uint32_t* reply);
+                            std::uint32_t lParam, std::uint32_t timeoutMs, std::uintptr_t* reply);
 
 // GetLastError / SetLastError: per thread.
 std::uint32_t LastError();

@@ -99,20 +99,34 @@ std::uint32_t Queue(std::uint32_t id, std::uint32_t offset, std::uint32_t size, 
   return record.reference;
 }
 
-// Copies each read's data back, trusting nothing in the area: the walk follows the records as
-// this client laid them out and stops at the first one the server changed.
-void CopyBack() {
+// True when every record stands in the area as this client laid it out. A module must leave
+// ids, offsets, sizes and references alone; one that changed any has not handled this batch.
+bool BatchIntact() {
   std::uint32_t position = 0;
   for (std::uint32_t index = 0; index < QueuedCount; ++index) {
     const QueuedRecord& record = Queued[index];
     const std::uint8_t* at = SimLink.AreaView + position;
-    if (at[0] == 0) return;
     if (Get32(at) != record.id || Get32(at + 4) != record.offset || Get32(at + 8) != record.size)
-      return;
+      return false;
     if (record.id == kSimReadId) {
-      if (Get32(at + 12) != record.reference) return;
+      if (Get32(at + 12) != record.reference) return false;
+      position += kReadHeader + record.size;
+    } else {
+      position += kWriteHeader + record.size;
+    }
+  }
+  return true;
+}
+
+// Copies each read's data into its destination. Positions, sizes and destinations all come from
+// this client's own table, so nothing in the area can steer a copy elsewhere.
+void CopyBack() {
+  std::uint32_t position = 0;
+  for (std::uint32_t index = 0; index < QueuedCount; ++index) {
+    const QueuedRecord& record = Queued[index];
+    if (record.id == kSimReadId) {
       if (record.destination != nullptr && record.size != 0)
-        std::memcpy(record.destination, at + kReadHeader, record.size);
+        std::memcpy(record.destination, SimLink.AreaView + position + kReadHeader, record.size);
       position += kReadHeader + record.size;
     } else {
       position += kWriteHeader + record.size;
@@ -206,7 +220,7 @@ bool SimLinkProcess(SimResult& code) {
   SimLink.WritePos = SimLink.AreaView;
 
   bool sent = false;
-  std::uint32_t reply = 0;
+  std::uintptr_t reply = 0;
   for (int attempt = 0; attempt < kSendAttempts && !sent; ++attempt) {
     sent = platform::SendMessageWithTimeout(SimLink.ServerWindow, SimLink.IpcMessage,
                                             SimLink.AreaAtom, 0, kSendTimeoutMs, &reply);
@@ -217,7 +231,7 @@ bool SimLinkProcess(SimResult& code) {
     code = platform::LastError() == 0 ? SimTimedOut : SimSendFailed;
     return false;
   }
-  if (reply != 1) {
+  if (reply != 1 || !BatchIntact()) {
     QueuedCount = 0;
     code = SimBadData;
     return false;

@@ -203,7 +203,7 @@ std::uint32_t RegisterMessageName(const char* name) {
 }
 
 bool SendMessageWithTimeout(WindowHandle window, std::uint32_t msg, std::uint32_t wParam,
-                            std::uint32_t lParam, std::uint32_t timeoutMs, std::uint32_t* reply) {
+                            std::uint32_t lParam, std::uint32_t timeoutMs, std::uintptr_t* reply) {
   sockaddr_un address{};
   if (!AddressOf(window, &address)) {
     SetLastError(kErrorInvalidWindowHandle);

@@ -96,12 +96,12 @@ bool CloseKernelHandle(Handle handle) {
 }
 
 bool SendMessageWithTimeout(WindowHandle window, std::uint32_t msg, std::uint32_t wParam,
-                            std::uint32_t lParam, std::uint32_t timeoutMs, std::uint32_t* reply) {
+                            std::uint32_t lParam, std::uint32_t timeoutMs, std::uintptr_t* reply) {
   DWORD_PTR result = 0;
   const LRESULT sent =
       ::SendMessageTimeoutA(AsWindow(window), msg, wParam, lParam, SMTO_NORMAL, timeoutMs, &result);
   if (sent == 0) return false;
-  if (reply != nullptr) *reply = static_cast<std::uint32_t>(result);
+  if (reply != nullptr) *reply = result;
   return true;
 }
 

@@ -28,13 +28,12 @@ void PrintTo(const HostileCase& c, std::ostream* os) {
 class SimLinkHostileTest : public SimLinkSimTest,
                            public ::testing::WithParamInterface<HostileCase> {};
 
-TEST_P(SimLinkHostileTest, OnlyDestinationsAreWrittenAndOnlyInQueueOrder) {
+TEST_P(SimLinkHostileTest, ChangedBatchesAreBadDataAndWriteNothing) {
   StartSim({"--rewrite", GetParam().mode, "--rewrite-after", "1"});
   Open();
   std::vector<Slot> slots;
   for (const auto& read : SlowGroup()) slots.push_back({read.offset, read.expected, {}});
   const std::uint16_t qnh = 16211;
-  int partial = 0, complete = 0;
   for (int round = 0; round < 150; ++round) {
     for (Slot& slot : slots) {
       slot.memory.assign(kGuard + slot.expected.size() + kGuard, kGuardByte);
@@ -49,36 +48,20 @@ TEST_P(SimLinkHostileTest, OnlyDestinationsAreWrittenAndOnlyInQueueOrder) {
       ASSERT_TRUE(SimLinkRead(slots[i].offset, static_cast<std::uint32_t>(slots[i].expected.size()),
                               slots[i].Destination(), code));
     }
-    ASSERT_TRUE(SimLinkProcess(code)) << SimResultText[code];
-    ASSERT_EQ(code, SimOkay);
-
-    // Copy-back ends at the first damaged record: a prefix of the destinations holds its exact
-    // value, the rest is untouched; no guard byte ever changes.
-    bool stopped = false;
-    int copied = 0;
+    // A module that changed the batch has not handled it: bad data, no destination written,
+    // no guard byte changed.
+    ASSERT_FALSE(SimLinkProcess(code)) << "round " << round;
+    ASSERT_EQ(code, SimBadData) << SimResultText[code];
     for (Slot& slot : slots) {
       const std::size_t n = slot.expected.size();
       ASSERT_EQ(Bytes(slot.memory.begin(), slot.memory.begin() + kGuard), Bytes(kGuard, kGuardByte))
           << "round " << round << " offset " << std::hex << slot.offset;
       ASSERT_EQ(Bytes(slot.memory.end() - kGuard, slot.memory.end()), Bytes(kGuard, kGuardByte))
           << "round " << round << " offset " << std::hex << slot.offset;
-      const Bytes got(slot.Destination(), slot.Destination() + n);
-      if (got == Bytes(n, kUntouched)) {
-        stopped = true;
-        continue;
-      }
-      ASSERT_FALSE(stopped) << "round " << round << ": a record after a damaged one was copied";
-      ASSERT_EQ(got, slot.expected) << "round " << round << " offset " << std::hex << slot.offset;
-      ++copied;
+      ASSERT_EQ(Bytes(slot.Destination(), slot.Destination() + n), Bytes(n, kUntouched))
+          << "round " << round << " offset " << std::hex << slot.offset;
     }
-    if (copied < static_cast<int>(slots.size()))
-      ++partial;
-    else
-      ++complete;
   }
-  // Every round was damaged somewhere; damage to a write or to the last records leaves a long
-  // prefix, so both a stop early and a stop late must have occurred.
-  EXPECT_GT(partial, 100) << "complete rounds: " << complete;
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SimLinkHostileTest,

@@ -235,7 +235,7 @@ TEST_F(SimLinkSimTest, BadRequestsFromARawSenderGetReply0) {
   const platform::WindowHandle window = platform::FindTopLevelWindow("UIPCMAIN");
   ASSERT_NE(window, 0u);
   const std::uint32_t ipc = platform::RegisterMessageName("FsasmLib:IPC");
-  std::uint32_t reply = 77;
+  std::uintptr_t reply = 77;
   ASSERT_TRUE(platform::SendMessageWithTimeout(window, ipc ^ 1, 0, 0, 2000, &reply));
   EXPECT_EQ(reply, 0u);
 

@@ -49,7 +49,7 @@ std::uint32_t Module::Get32(std::uint32_t offset) const {
   return value;
 }
 
-bool Module::Serve(std::uint8_t* area, std::uint32_t* replyOut) {
+bool Module::Serve(std::uint8_t* area, std::uintptr_t* replyOut) {
   std::uint32_t pos = 0;
   while (pos + 4 <= 0x8000 && area[pos] != 0) {
     const std::uint32_t id = Read32(area + pos);
@@ -144,7 +144,7 @@ bool CloseKernelHandle(Handle handle) {
 }
 
 bool SendMessageWithTimeout(WindowHandle, std::uint32_t msg, std::uint32_t wParam,
-                            std::uint32_t lParam, std::uint32_t timeoutMs, std::uint32_t* reply) {
+                            std::uint32_t lParam, std::uint32_t timeoutMs, std::uintptr_t* reply) {
   fake_ipc::State& state = Get();
   state.calls.push_back("send");
   fake_ipc::Exchange exchange{{}, msg, wParam, lParam, timeoutMs};

@@ -18,7 +18,7 @@ struct Exchange {
 };
 
 // Answers one exchange: may read and change the area; returns false for a send that fails.
-using Server = std::function<bool(std::uint8_t* area, std::uint32_t* reply)>;
+using Server = std::function<bool(std::uint8_t* area, std::uintptr_t* reply)>;
 
 struct State {
   // What the platform offers.
@@ -47,10 +47,10 @@ void Reset();
 // A well-behaved module over a 64 KiB offset space: fills reads, applies writes, replies 1.
 struct Module {
   std::uint8_t space[0x10000] = {};
-  std::uint32_t reply = 1;
+  std::uintptr_t reply = 1;
   void Set32(std::uint32_t offset, std::uint32_t value);
   std::uint32_t Get32(std::uint32_t offset) const;
-  bool Serve(std::uint8_t* area, std::uint32_t* replyOut);
+  bool Serve(std::uint8_t* area, std::uintptr_t* replyOut);
 };
 
 // The sleeps the link made, in order.

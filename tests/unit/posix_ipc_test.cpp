@@ -468,7 +468,7 @@ TEST_F(PosixIpc, MessagesGoThereAndBack) {
     std::uint32_t msg, wParam, lParam;
   };
   for (const Case& c : {Case{0xFB60, 0xC000, 0}, Case{0xFFFFFFFF, 0x80000001, 7}, Case{0, 0, 0}}) {
-    std::uint32_t reply = 0xDEAD;
+    std::uintptr_t reply = 0xDEAD;
     SetLastError(1234);
     ASSERT_TRUE(SendMessageWithTimeout(window, c.msg, c.wParam, c.lParam, 2000, &reply));
     EXPECT_EQ(reply, c.msg * 3u + c.wParam * 5u + c.lParam);
@@ -482,7 +482,7 @@ TEST_F(PosixIpc, AnUnansweredMessageTimesOutAndTheWindowServesOn) {
   ServedWindow server("UIPCMAIN", &serving);
   const WindowHandle window = FindTopLevelWindow("UIPCMAIN");
   serving.answer = false;
-  std::uint32_t reply = 0xDEAD;
+  std::uintptr_t reply = 0xDEAD;
   EXPECT_FALSE(SendMessageWithTimeout(window, 1, 2, 3, 100, &reply));
   EXPECT_EQ(LastError(), kErrorTimeout);
   EXPECT_EQ(reply, 0xDEADu);
@@ -492,7 +492,7 @@ TEST_F(PosixIpc, AnUnansweredMessageTimesOutAndTheWindowServesOn) {
 }
 
 TEST_F(PosixIpc, NoWindowOrALostConnectionIsAnInvalidWindow) {
-  std::uint32_t reply = 0;
+  std::uintptr_t reply = 0;
   for (WindowHandle bogus : {WindowHandle{0}, WindowHandle{31}, WindowHandle{100000}}) {
     SetLastError(0);
     EXPECT_FALSE(SendMessageWithTimeout(bogus, 1, 0, 0, 100, &reply));
@@ -583,7 +583,7 @@ TEST_F(PosixIpc, AStopEndsTheServerEvenWhileItHoldsASender) {
   const WindowHandle window = FindTopLevelWindow("UIPCMAIN");
   std::uint32_t error = 0;
   std::thread sender([&] {
-    std::uint32_t reply = 0;
+    std::uintptr_t reply = 0;
     EXPECT_FALSE(SendMessageWithTimeout(window, 1, 0, 0, 60000, &reply));
     error = LastError();
   });
@@ -609,7 +609,7 @@ TEST_F(PosixIpc, AStopMayComeFromASignalHandler) {
   action.sa_handler = StopOnSignal;
   ASSERT_EQ(sigaction(SIGUSR1, &action, nullptr), 0);
   // Once the window answers, its thread is inside its poll.
-  std::uint32_t reply = 0;
+  std::uintptr_t reply = 0;
   ASSERT_TRUE(SendMessageWithTimeout(FindTopLevelWindow("UIPCMAIN"), 1, 1, 1, 5000, &reply));
   pthread_kill(server.thread().native_handle(), SIGUSR1);
   server.thread().join();

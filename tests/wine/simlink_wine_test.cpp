@@ -297,7 +297,7 @@ TEST_F(SimLinkWine, ModuleThatNeverAnswersGivesTheCodeOfTheLastError) {
   ASSERT_TRUE(sim.Ready()) << sim.Why();
   const platform::WindowHandle window = platform::FindTopLevelWindow("UIPCMAIN");
   ASSERT_NE(window, 0u);
-  std::uint32_t reply = 77;
+  std::uintptr_t reply = 77;
   platform::SetLastError(0);
   EXPECT_FALSE(platform::SendMessageWithTimeout(
       window, platform::RegisterMessageName("FsasmLib:IPC"), 0, 0, 400, &reply));
@@ -323,7 +323,7 @@ TEST_F(SimLinkWine, ModuleHoldingASenderIsKilledAfterTheGrace) {
   Sim sim({"--never-answer"});
   ASSERT_TRUE(sim.Ready()) << sim.Why();
   const platform::WindowHandle window = platform::FindTopLevelWindow("UIPCMAIN");
-  std::uint32_t reply = 0;
+  std::uintptr_t reply = 0;
   EXPECT_FALSE(platform::SendMessageWithTimeout(
       window, platform::RegisterMessageName("FsasmLib:IPC"), 0, 0, 200, &reply));
   EXPECT_EQ(sim.child.Stop(500), 137);

@@ -185,7 +185,7 @@ TEST(Win32Server, AnswersRegisteredAndUserMessages) {
   };
   for (const Case& c : {Case{ipc, 0xC123, 0}, Case{ipc, 0xFFFFFFFF, 7}, Case{WM_USER + 5, 0, 1},
                         Case{0xFFFF, 0x12345678, 0}}) {
-    std::uint32_t reply = 0;
+    std::uintptr_t reply = 0;
     platform::SetLastError(0);
     ASSERT_TRUE(platform::SendMessageWithTimeout(window, c.msg, c.wParam, c.lParam, 400, &reply))
         << c.msg;
@@ -197,7 +197,7 @@ TEST(Win32Server, AnswersRegisteredAndUserMessages) {
   EXPECT_EQ(server.served.count.load(), 4);
 
   // System messages are the window's own business, not the handler's.
-  std::uint32_t reply = 1;
+  std::uintptr_t reply = 1;
   EXPECT_TRUE(platform::SendMessageWithTimeout(window, WM_NULL, 0, 0, 400, &reply));
   EXPECT_EQ(server.served.count.load(), 4);
   server.Stop();
@@ -228,7 +228,7 @@ TEST(Win32Server, FindKeepsLastErrorOnSuccessAndGoneWindowFailsWith1400) {
     EXPECT_EQ(platform::LastError(), 1234u);
   }
   EXPECT_EQ(platform::FindTopLevelWindow("KorvanTestServerC"), 0u);
-  std::uint32_t reply = 99;
+  std::uintptr_t reply = 99;
   platform::SetLastError(0);
   EXPECT_FALSE(platform::SendMessageWithTimeout(stale, 0xC001, 0, 0, 400, &reply));
   EXPECT_EQ(platform::LastError(), platform::kErrorInvalidWindowHandle);
@@ -240,7 +240,7 @@ TEST(Win32Server, UnansweredMessageTimesOutWith1460UntilStopReleasesIt) {
   ASSERT_TRUE(server.Created());
   server.served.answer = false;
   const platform::WindowHandle window = platform::FindTopLevelWindow("KorvanTestServerD");
-  std::uint32_t reply = 42;
+  std::uintptr_t reply = 42;
   platform::SetLastError(0);
   EXPECT_FALSE(platform::SendMessageWithTimeout(window, 0xC002, 1, 0, 200, &reply));
   EXPECT_EQ(platform::LastError(), platform::kErrorTimeout);
@@ -261,7 +261,7 @@ TEST(Win32Server, CloseMessageEndsTheLoop) {
   ASSERT_TRUE(server.Created());
   const platform::WindowHandle window = platform::FindTopLevelWindow("KorvanTestServerE");
   // Sent rather than posted: the loop must end even though GetMessage never returns for it.
-  std::uint32_t reply = 0;
+  std::uintptr_t reply = 0;
   EXPECT_TRUE(platform::SendMessageWithTimeout(window, WM_CLOSE, 0, 0, 400, &reply));
   for (int i = 0; i < 500 && !platform::ServerStopRequested(server.Window()); ++i) ::Sleep(10);
   EXPECT_TRUE(platform::ServerStopRequested(server.Window()));
@@ -276,7 +276,7 @@ TEST(Win32Server, TwoSendersAtOnceEachGetTheirOwnReply) {
   std::atomic<int> wrong{0};
   auto send = [&](std::uint32_t base) {
     for (std::uint32_t i = 0; i < 200; ++i) {
-      std::uint32_t reply = 0;
+      std::uintptr_t reply = 0;
       if (!platform::SendMessageWithTimeout(window, 0xC003, base + i, 0, 2000, &reply) ||
           reply != ((base + i) ^ 0xA5A5A5A5u)) {
         ++wrong;
