@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -9,10 +10,109 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/child_state.h"
 
 namespace fs = std::filesystem;
 
 namespace testsupport {
+
+namespace {
+
+int IndexOf(Stream stream) {
+  return stream == Stream::Out ? 0 : 1;
+}
+
+}  // namespace
+
+void ChildState::AddOutput(int index, std::string& partial, const char* data, std::size_t size) {
+  std::lock_guard lock(mutex);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] != '\n') {
+      partial.push_back(data[i]);
+      continue;
+    }
+    if (!partial.empty() && partial.back() == '\r') partial.pop_back();
+    lines[index].push_back(std::move(partial));
+    partial.clear();
+  }
+  changed.notify_all();
+}
+
+void ChildState::EndOutput(int index, std::string& partial) {
+  std::lock_guard lock(mutex);
+  if (!partial.empty()) lines[index].push_back(std::move(partial));
+  eof[index] = true;
+  changed.notify_all();
+}
+
+void ChildState::Join() {
+  for (auto& reader : readers)
+    if (reader.joinable()) reader.join();
+  if (waiter.joinable()) waiter.join();
+}
+
+bool ChildProcess::WaitForLine(const std::string& text, int timeoutMs, Stream stream) {
+  ChildState& s = StateOf(*impl_);
+  const int index = IndexOf(stream);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock lock(s.mutex);
+  size_t scanned = 0;
+  for (;;) {
+    for (; scanned < s.lines[index].size(); ++scanned)
+      if (s.lines[index][scanned].find(text) != std::string::npos) return true;
+    if (!s.started || s.eof[index]) return false;
+    if (s.changed.wait_until(lock, deadline) == std::cv_status::timeout) {
+      for (; scanned < s.lines[index].size(); ++scanned)
+        if (s.lines[index][scanned].find(text) != std::string::npos) return true;
+      return false;
+    }
+  }
+}
+
+int ChildProcess::CountLines(const std::string& text, Stream stream) const {
+  const ChildState& s = StateOf(*impl_);
+  std::lock_guard lock(s.mutex);
+  int count = 0;
+  for (const auto& line : s.lines[IndexOf(stream)])
+    if (line.find(text) != std::string::npos) ++count;
+  return count;
+}
+
+std::vector<std::string> ChildProcess::Lines(Stream stream) const {
+  const ChildState& s = StateOf(*impl_);
+  std::lock_guard lock(s.mutex);
+  return s.lines[IndexOf(stream)];
+}
+
+bool ChildProcess::WaitForExit(int timeoutMs) {
+  ChildState& s = StateOf(*impl_);
+  std::unique_lock lock(s.mutex);
+  if (!s.started) return true;
+  if (!s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&s] { return s.Finished(); }))
+    return false;
+  lock.unlock();
+  s.Join();
+  return true;
+}
+
+bool ChildProcess::Running() {
+  const ChildState& s = StateOf(*impl_);
+  std::lock_guard lock(s.mutex);
+  return s.started && !s.exited;
+}
+
+int ChildProcess::ExitCode() const {
+  const ChildState& s = StateOf(*impl_);
+  std::lock_guard lock(s.mutex);
+  return s.exited ? s.exitCode : -1;
+}
+
+std::string ChildProcess::ErrorText() const {
+  const ChildState& s = StateOf(*impl_);
+  std::lock_guard lock(s.mutex);
+  return s.error;
+}
 
 std::string MakeTestRuntimeDir(const char* tag) {
   static std::atomic<unsigned> counter{0};

@@ -2,14 +2,13 @@
 // pipes, one reader thread per stream and one thread that waits for the exit.
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/child_state.h"
 
 namespace testsupport {
 
@@ -117,19 +116,9 @@ bool SendControlC(DWORD pid) {
 
 }  // namespace
 
-struct ChildProcess::Impl {
-  mutable std::mutex mutex;
-  std::condition_variable changed;
+struct ChildProcess::Impl : ChildState {
   HANDLE process = nullptr;
   DWORD pid = 0;
-  bool started = false;
-  bool exited = false;
-  int exitCode = -1;
-  bool eof[2] = {false, false};
-  std::vector<std::string> lines[2];
-  std::string error;
-  std::thread readers[2];
-  std::thread waiter;
 
   // Polls instead of blocking in ReadFile: a process that Wine or the child starts (explorer,
   // a grandchild) may inherit the write end and keep the pipe open long after the child is
@@ -154,23 +143,10 @@ struct ChildProcess::Impl {
       DWORD got = 0;
       const DWORD want = available < sizeof buffer ? available : sizeof buffer;
       if (!::ReadFile(pipe, buffer, want, &got, nullptr) || got == 0) break;
-      std::lock_guard lock(mutex);
-      for (DWORD i = 0; i < got; ++i) {
-        if (buffer[i] != '\n') {
-          partial.push_back(buffer[i]);
-          continue;
-        }
-        if (!partial.empty() && partial.back() == '\r') partial.pop_back();
-        lines[index].push_back(std::move(partial));
-        partial.clear();
-      }
-      changed.notify_all();
+      AddOutput(index, partial, buffer, got);
     }
     ::CloseHandle(pipe);
-    std::lock_guard lock(mutex);
-    if (!partial.empty()) lines[index].push_back(std::move(partial));
-    eof[index] = true;
-    changed.notify_all();
+    EndOutput(index, partial);
   }
 
   void WaitExit() {
@@ -182,15 +158,11 @@ struct ChildProcess::Impl {
     exited = true;
     changed.notify_all();
   }
-
-  bool Finished() const { return exited && eof[0] && eof[1]; }
-
-  void Join() {
-    for (auto& reader : readers)
-      if (reader.joinable()) reader.join();
-    if (waiter.joinable()) waiter.join();
-  }
 };
+
+ChildState& StateOf(ChildProcess::Impl& impl) {
+  return impl;
+}
 
 ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
 
@@ -267,37 +239,6 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   return true;
 }
 
-bool ChildProcess::WaitForLine(const std::string& text, int timeoutMs, Stream stream) {
-  Impl& s = *impl_;
-  const int index = stream == Stream::Out ? 0 : 1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::unique_lock lock(s.mutex);
-  size_t scanned = 0;
-  for (;;) {
-    for (; scanned < s.lines[index].size(); ++scanned)
-      if (s.lines[index][scanned].find(text) != std::string::npos) return true;
-    if (!s.started || s.eof[index]) return false;
-    if (s.changed.wait_until(lock, deadline) == std::cv_status::timeout) {
-      for (; scanned < s.lines[index].size(); ++scanned)
-        if (s.lines[index][scanned].find(text) != std::string::npos) return true;
-      return false;
-    }
-  }
-}
-
-int ChildProcess::CountLines(const std::string& text, Stream stream) const {
-  std::lock_guard lock(impl_->mutex);
-  int count = 0;
-  for (const auto& line : impl_->lines[stream == Stream::Out ? 0 : 1])
-    if (line.find(text) != std::string::npos) ++count;
-  return count;
-}
-
-std::vector<std::string> ChildProcess::Lines(Stream stream) const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->lines[stream == Stream::Out ? 0 : 1];
-}
-
 bool ChildProcess::RequestStop(StopKind kind) {
   DWORD pid = 0;
   {
@@ -314,18 +255,6 @@ bool ChildProcess::RequestStop(StopKind kind) {
   return SendControlC(pid);
 }
 
-bool ChildProcess::WaitForExit(int timeoutMs) {
-  Impl& s = *impl_;
-  std::unique_lock lock(s.mutex);
-  if (!s.started) return true;
-  if (!s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [&s] { return s.Finished(); }))
-    return false;
-  lock.unlock();
-  s.Join();
-  return true;
-}
-
 int ChildProcess::Stop(int graceMs) {
   Impl& s = *impl_;
   if (!s.started) return -1;
@@ -340,24 +269,9 @@ int ChildProcess::Stop(int graceMs) {
   return ExitCode();
 }
 
-bool ChildProcess::Running() {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->started && !impl_->exited;
-}
-
-int ChildProcess::ExitCode() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->exited ? impl_->exitCode : -1;
-}
-
 std::uint32_t ChildProcess::ProcessId() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->pid;
-}
-
-std::string ChildProcess::ErrorText() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->error;
 }
 
 void SetTestEnvironment(const char* name, const char* value) {
