@@ -11,4 +11,4 @@ ctest --preset linux -j2
 
 cmake --preset windows
 cmake --build --preset windows -j2
-ctest --preset windows
+ctest --preset windows -j2
