@@ -64,6 +64,10 @@ constexpr std::uint32_t kDisconnectOffset = 0x310A;
 constexpr std::uint32_t kAileronOffset = 0x0BB6;
 constexpr std::uint32_t kElevatorOffset = 0x0BB2;
 
+// Made once: a caption built from a literal on every fast tick would allocate each time.
+const std::string kEngagedCaption = "AutoPilot is engaged";
+const std::string kNotEngagedCaption = "AutoPilot is not engaged";
+
 constexpr std::uint16_t kRefreshEveryEngagedTicks = 30;
 constexpr std::uint8_t kReaderRestartTicks = 20;
 
@@ -182,7 +186,7 @@ void TForm1::QueueFastGroup() {
 
   InputReadsQueued = false;
   if (AutopilotEngaged.load() != 0) {
-    Label7->SetCaption("AutoPilot is engaged");
+    Label7->SetCaption(kEngagedCaption);
     // A countdown already at 0 keeps the autopilot engaged: only counting it out disengages.
     if (CountdownRanOut()) {
       QueueDisengagedControls();
@@ -215,7 +219,7 @@ void TForm1::QueueEngagedControls() {
 }
 
 void TForm1::QueueDisengagedControls() {
-  Label7->SetCaption("AutoPilot is not engaged");
+  Label7->SetCaption(kNotEngagedCaption);
   AutopilotEngaged.store(0);
   DisconnectFlags = 0;
   QueueWrite(kDisconnectOffset, sizeof DisconnectFlags, &DisconnectFlags);
