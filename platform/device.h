@@ -97,10 +97,14 @@ bool CloseDeviceInterfaceSet(DeviceInfoSet set);
 // CreateFileA(path, access, share, NULL, creation, flags, NULL) on a device or one of its pipes.
 // Returns kInvalidHandle on failure: kErrorFileNotFound when nothing serves the path,
 // kErrorSharingViolation when the device refuses the open (a pipe has its one opener already).
-// CloseKernelHandle closes the handle. POSIX: a connect to the socket at `path`, then one
-// answer byte from the unit (1 opened, 0 refused); a unit that does not answer within 2 s gives
-// kErrorSemTimeout. Only kOpenExisting is meaningful for a device (others:
-// kErrorInvalidParameter). Calls made on the user-interface thread.
+// POSIX: a connect to the socket at `path`, then one answer byte from the unit (1 opened,
+// 0 refused); a unit that does not answer within 2 s gives kErrorSemTimeout. Only kOpenExisting
+// is meaningful for a device (others: kErrorInvalidParameter). Calls made on the user-interface
+// thread.
+// CloseKernelHandle closes the handle, and the close is complete when it returns, as on
+// Windows: a pipe's one opener may open it again at once. POSIX: the socket is shut down before
+// the call returns (even while another thread's read holds it), so the unit sees the close
+// before any later open and counts it first.
 Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t share,
                       std::uint32_t creation, std::uint32_t flags);
 

@@ -104,7 +104,9 @@ InterfaceSet* FindSet(DeviceInfoSet set) {
 // --- files ---------------------------------------------------------------------------------
 
 void CloseDeviceEntry(HandleEntry& entry) {
-  shutdown(entry.fd, SHUT_RDWR);  // ends a read blocked on a dup of this fd
+  // Ends a read blocked on a dup of this fd, and the unit sees the close now rather than when
+  // that read lets go: the pipe is free for the next open once CloseKernelHandle returns.
+  shutdown(entry.fd, SHUT_RDWR);
   close(entry.fd);
   entry.fd = -1;
 }

@@ -144,9 +144,42 @@ bool Answer(int fd, bool opened) {
   return send(fd, &byte, 1, MSG_NOSIGNAL) == 1;
 }
 
+void ReceiveFrame(Unit& unit);
+void WatchConn(Unit& unit, int& fd, Channel channel);
+
+// True once the opener has closed its end. The opener's close is complete when its call returns
+// (the layer shuts the socket down), so this is already true when its next open arrives, even
+// if this loop has not yet woken for the close.
+bool OpenerGone(int fd) {
+  pollfd p{fd, POLLRDHUP, 0};
+  int rc;
+  do {
+    rc = poll(&p, 1, 0);
+  } while (rc < 0 && errno == EINTR);
+  return rc == 1 && (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0;
+}
+
+// Takes in what a gone opener still sent and records its close, as the loop would have.
+void Settle(Unit& unit, int& fd, Channel channel) {
+  while (fd >= 0 && OpenerGone(fd)) {
+    if (channel == kWritePipe) {
+      ReceiveFrame(unit);
+    } else {
+      WatchConn(unit, fd, channel);
+    }
+  }
+}
+
 void AcceptOn(Unit& unit, Channel channel) {
   int fd = accept4(unit.listeners[channel], nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return;
+  // A reopen may come in the same wake-up as the close before it: the close counts first, as
+  // on Windows, where a pipe is free again once CloseHandle has returned.
+  if (channel == kDevice) {
+    for (int& conn : unit.deviceConns) Settle(unit, conn, kDevice);
+  } else {
+    Settle(unit, channel == kReadPipe ? unit.readConn : unit.writeConn, channel);
+  }
   int* slot = nullptr;
   bool refused = false;
   if (channel == kDevice) {

@@ -1,9 +1,15 @@
 // The EFIS link on the POSIX backend against korvan-efis in another process.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,7 +29,7 @@ const char kDetected[] = "EFIS detected on USB, driver initialized.";
 const char kNotFound[] = "Cannot find EFIS on USB. EFIS not responding or driver not installed.";
 const char kReadOk[] = "EFIS data read channel OK";
 const char kWriteOk[] = "EFIS data write channel OK";
-constexpr int kWaitMs = 10000;
+constexpr int kWaitMs = 30000;
 
 class EfisUnitTest : public ::testing::Test {
  protected:
@@ -231,8 +237,85 @@ TEST_F(EfisUnitTest, ReconnectReleasesThePipesBeforeOpeningThemAgain) {
   const Lines lines = log.Lines.All();
   EXPECT_EQ(Lines(lines.begin() + 3, lines.end()), (Lines{kDetected, kReadOk, kWriteOk}));
   EXPECT_TRUE(unit.WaitForLine("close PIPE00", kWaitMs));
+  EXPECT_TRUE(unit.WaitForLines("open PIPE01", 2, kWaitMs));
   EXPECT_EQ(unit.CountLines("refuse"), 0);
   EXPECT_EQ(unit.CountLines("open PIPE00"), 2);
+}
+
+// An opener of the test's own, by the device contract: a connect to the pipe's socket.
+int ConnectRaw(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The unit's answer byte to an open (1 opened, 0 refused), -1 when none came.
+int AnswerOf(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  unsigned char answer = 0;
+  if (fd < 0 || poll(&p, 1, kWaitMs) != 1 || recv(fd, &answer, 1, 0) != 1) return -1;
+  return answer;
+}
+
+// True once the process is stopped (state T in /proc), waiting up to kWaitMs.
+bool WaitStopped(pid_t pid) {
+  for (int i = 0; i < kWaitMs / 10; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t end = text.rfind(')');
+    if (end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'T') return true;
+    usleep(10000);
+  }
+  return false;
+}
+
+// The unit's opens, closes and refusals of one channel in order; for PIPE01 also the frames
+// (their kind only).
+Lines EventsOf(ChildProcess& unit, const std::string& channel) {
+  Lines events;
+  for (const std::string& line : unit.Lines()) {
+    if (line.rfind("frame type ", 0) == 0 && channel == "PIPE01") {
+      events.push_back(line.substr(0, line.find(',')));
+    } else if (line.size() > channel.size() &&
+               line.rfind(channel) == line.size() - channel.size() &&
+               line.find(' ') == line.rfind(' ')) {
+      events.push_back(line);
+    }
+  }
+  return events;
+}
+
+// The unit is held still while the link closes its pipes and new openers connect: when it
+// wakes it finds each close and the next open together, and counts the close first. A frame
+// sent just before the close is still taken in.
+TEST_F(EfisUnitTest, APipeClosedWhileTheUnitIsBusyIsFreeForTheNextOpen) {
+  ChildProcess& unit = StartUnit({});
+  EfisConnect();
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  ASSERT_TRUE(unit.WaitForLine("open PIPE01", kWaitMs));
+  const pid_t pid = static_cast<pid_t>(unit.ProcessId());
+  ASSERT_EQ(kill(pid, SIGSTOP), 0);
+  ASSERT_TRUE(WaitStopped(pid));
+  SendQnhFrame();
+  EfisCloseHandles();
+  const int readPipe = ConnectRaw(UsbPath("efis0") + "\\PIPE00");
+  const int writePipe = ConnectRaw(UsbPath("efis0") + "\\PIPE01");
+  ASSERT_EQ(kill(pid, SIGCONT), 0);
+  EXPECT_EQ(AnswerOf(readPipe), 1);
+  EXPECT_EQ(AnswerOf(writePipe), 1);
+  EXPECT_EQ(unit.Stop(), 0);
+  if (readPipe >= 0) close(readPipe);
+  if (writePipe >= 0) close(writePipe);
+  EXPECT_EQ(EventsOf(unit, "PIPE00"), (Lines{"open PIPE00", "close PIPE00", "open PIPE00"}));
+  EXPECT_EQ(EventsOf(unit, "PIPE01"),
+            (Lines{"open PIPE01", "frame type 6", "close PIPE01", "open PIPE01"}));
+  EXPECT_EQ(unit.CountLines("refuse"), 0);
 }
 
 TEST_F(EfisUnitTest, ShutdownCloseReleasesAllThreeAndTheUnitLeavesNothingBehind) {
@@ -266,14 +349,15 @@ TEST_F(EfisUnitTest, RecordKeepsEveryEventAndFrame) {
 }
 
 TEST(EfisUnitOptions, BadOptionsAreRefused) {
-  testsupport::MakeTestRuntimeDir("efis-options");
+  const std::string dir = testsupport::MakeTestRuntimeDir("efis-options");
   for (const Lines& args :
        {Lines{"--drop-after", "0"}, Lines{"--bogus"}, Lines{"--unit"}, Lines{"--unit", "a/b"}}) {
     ChildProcess unit;
-    ASSERT_TRUE(unit.Start(KORVAN_EFIS_PATH, args));
+    EXPECT_TRUE(unit.Start(KORVAN_EFIS_PATH, args));
     EXPECT_TRUE(unit.WaitForExit(kWaitMs));
     EXPECT_EQ(unit.ExitCode(), 2) << args[0];
   }
+  testsupport::RemoveTree(dir);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // the open handshake, frames as packets, a peer that goes away, a close during a read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -272,6 +273,11 @@ TEST_F(PosixDeviceTest, CloseOnAnotherThreadEndsABlockedRead) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(ended.load());
   EXPECT_TRUE(CloseKernelHandle(h));
+  // The unit sees the close as the call returns, whether or not the read has let go yet: a
+  // reopen that follows at once finds the pipe free.
+  pollfd p{peer, POLLIN | POLLRDHUP, 0};
+  EXPECT_EQ(poll(&p, 1, 0), 1);
+  EXPECT_NE(p.revents & POLLHUP, 0);
   reader.join();
   EXPECT_TRUE(ended.load());
   EXPECT_EQ(error, kErrorInvalidHandle);
