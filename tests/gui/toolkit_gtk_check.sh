@@ -17,9 +17,9 @@ fail() {
   exit 1
 }
 
-# wait_for <file> <fixed text>: up to 20 s.
+# wait_for <file> <fixed text>: up to 60 s (a busy machine is slow, never this slow).
 wait_for() {
-  for _ in $(seq 200); do
+  for _ in $(seq 600); do
     grep -qF -- "$2" "$work/$1" && return 0
     kill -0 $pid 2>/dev/null || break
     sleep 0.1
@@ -27,7 +27,7 @@ wait_for() {
   grep -qF -- "$2" "$work/$1" || fail "no \"$2\" in $1"
 }
 
-win=$(timeout 20 xdotool search --sync --onlyvisible --name "^${caption}\$" | head -n 1)
+win=$(timeout 60 xdotool search --sync --onlyvisible --name "^${caption}\$" | head -n 1)
 [ -n "$win" ] || fail "no window titled \"$caption\""
 [ "$(xdotool getwindowname "$win")" = "$caption" ] || fail "title is \"$(xdotool getwindowname "$win")\""
 xprop -id "$win" WM_CLASS | grep -q '"TForm1"' || fail "WM_CLASS: $(xprop -id "$win" WM_CLASS)"
@@ -54,14 +54,14 @@ wait_for err "Button1 clicked"
 grep -q "Button2 clicked" "$work/err" && fail "a disabled button was clicked"
 
 # An idle handler that wants to run every 50 ms is called about 20 times a second, not
-# thousands: the loop sleeps on the wake source.
+# thousands: the loop sleeps on the wake source. A busy machine only makes it fewer.
 wait_for out "idle calls in 1000 ms:"
 calls=$(sed -n 's/^idle calls in 1000 ms: //p' "$work/out")
-{ [ "$calls" -ge 5 ] && [ "$calls" -le 100 ]; } || fail "idle calls in 1000 ms: $calls"
+{ [ "$calls" -ge 1 ] && [ "$calls" -le 100 ]; } || fail "idle calls in 1000 ms: $calls"
 
 # The close button: OnCloseQuery, then the loop ends and the program exits normally.
 "$closer" "$win" || fail "cannot send WM_DELETE_WINDOW"
-for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 600); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 kill -0 $pid 2>/dev/null && fail "still running after the close"
 wait $pid
 rc=$?

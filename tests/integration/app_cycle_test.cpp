@@ -471,9 +471,10 @@ std::vector<int> FrameTypes(testsupport::ChildProcess& efis) {
   return types;
 }
 
-// Waits until korvan-efis has received `count` frames (it reads them on its own schedule).
+// Waits until korvan-efis has received `count` frames (it reads them on its own schedule), up
+// to 30 s.
 std::vector<int> WaitForFrames(testsupport::ChildProcess& efis, std::size_t count) {
-  for (int i = 0; i < 500 && FrameTypes(efis).size() < count; ++i)
+  for (int i = 0; i < 3000 && FrameTypes(efis).size() < count; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return FrameTypes(efis);
 }

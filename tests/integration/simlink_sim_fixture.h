@@ -18,6 +18,10 @@ namespace simtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The longest a test waits for a line or an exit of korvan-sim: far more than it ever takes,
+// so a busy machine slows a test down but never fails it.
+constexpr int kWaitMs = 30000;
+
 inline Bytes Le(std::uint64_t value, std::size_t size) {
   Bytes bytes(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -88,7 +92,7 @@ class SimLinkSimTest : public ::testing::Test {
     ASSERT_TRUE(sim_.Start(KORVAN_SIM_PATH, args, {"XDG_RUNTIME_DIR=" + runtimeDir_}))
         << sim_.ErrorText();
     started_ = true;
-    ASSERT_TRUE(sim_.WaitForLine("korvan-sim ready", 20000))
+    ASSERT_TRUE(sim_.WaitForLine("korvan-sim ready", kWaitMs))
         << "stderr: " << ::testing::PrintToString(sim_.Lines(testsupport::Stream::Err));
   }
 

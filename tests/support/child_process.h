@@ -42,6 +42,11 @@ class ChildProcess {
   // exited and its output is drained without such a line.
   bool WaitForLine(const std::string& text, int timeoutMs, Stream stream = Stream::Out);
 
+  // As WaitForLine, until `count` such lines have been printed. A line the child printed is
+  // collected on a helper thread, so one printed just before an answer the test has received
+  // may not be counted yet: wait for it with this, never with CountLines alone.
+  bool WaitForLines(const std::string& text, int count, int timeoutMs, Stream stream = Stream::Out);
+
   // Number of lines of `stream` so far that contain `text`.
   int CountLines(const std::string& text, Stream stream = Stream::Out) const;
 

@@ -52,20 +52,25 @@ void ChildState::Join() {
 }
 
 bool ChildProcess::WaitForLine(const std::string& text, int timeoutMs, Stream stream) {
+  return WaitForLines(text, 1, timeoutMs, stream);
+}
+
+bool ChildProcess::WaitForLines(const std::string& text, int count, int timeoutMs, Stream stream) {
   ChildState& s = StateOf(*impl_);
   const int index = IndexOf(stream);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock lock(s.mutex);
   size_t scanned = 0;
+  int found = 0;
+  auto scan = [&] {
+    for (; scanned < s.lines[index].size() && found < count; ++scanned)
+      if (s.lines[index][scanned].find(text) != std::string::npos) ++found;
+    return found >= count;
+  };
   for (;;) {
-    for (; scanned < s.lines[index].size(); ++scanned)
-      if (s.lines[index][scanned].find(text) != std::string::npos) return true;
+    if (scan()) return true;
     if (!s.started || s.eof[index]) return false;
-    if (s.changed.wait_until(lock, deadline) == std::cv_status::timeout) {
-      for (; scanned < s.lines[index].size(); ++scanned)
-        if (s.lines[index][scanned].find(text) != std::string::npos) return true;
-      return false;
-    }
+    if (s.changed.wait_until(lock, deadline) == std::cv_status::timeout) return scan();
   }
 }
 

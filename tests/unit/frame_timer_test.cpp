@@ -533,10 +533,13 @@ TEST_F(FrameTimerTest, RealLoopWaitsForTheNextTick) {
   SetFrameTimerClock(nullptr);
   TFrameTimer timer(nullptr);
   Load(timer, 50, false);
-  const std::uint64_t idleCalls = NullToolkitRunFor(300);
+  // 300 ms at a time until a tick has come: a busy machine may hold the loop up for a while.
+  for (int run = 0; run < 100 && lags.empty(); ++run) {
+    const std::uint64_t idleCalls = NullToolkitRunFor(300);
+    EXPECT_LT(idleCalls, 100u);
+    EXPECT_LE(lags.size(), 7u);
+  }
   EXPECT_GE(lags.size(), 1u);
-  EXPECT_LE(lags.size(), 7u);
-  EXPECT_LT(idleCalls, 100u);
   for (std::int32_t lag : lags) EXPECT_GE(lag, 1);
 }
 

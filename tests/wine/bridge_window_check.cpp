@@ -20,6 +20,11 @@ constexpr int kLabel7 = 1017;
 
 int Failures = 0;
 
+// The longest any wait here lasts: far more than Wine ever takes, so a busy machine slows the
+// check down but never fails it.
+constexpr int kWaitMs = 60000;
+constexpr int kPollMs = 50;
+
 void Check(bool ok, const std::string& what) {
   if (!ok) {
     std::printf("FAIL: %s\n", what.c_str());
@@ -75,20 +80,20 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
 }
 
 HWND WaitForWindowOf(DWORD process, const char* windowClass, const char* caption) {
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < kWaitMs / kPollMs; ++i) {
     WindowSearch search{process, windowClass, caption, nullptr};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     if (search.found != nullptr) return search.found;
-    Sleep(50);
+    Sleep(kPollMs);
   }
   return nullptr;
 }
 
 template <typename Condition>
 bool WaitUntil(Condition condition) {
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < kWaitMs / kPollMs; ++i) {
     if (condition()) return true;
-    Sleep(50);
+    Sleep(kPollMs);
   }
   return false;
 }
@@ -96,7 +101,7 @@ bool WaitUntil(Condition condition) {
 // Asks the program's window to close and waits for the exit; kills it when it will not go.
 DWORD Close(HWND window, PROCESS_INFORMATION& pi) {
   if (window != nullptr) PostMessageA(window, WM_CLOSE, 0, 0);
-  if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(pi.hProcess, kWaitMs) != WAIT_OBJECT_0) {
     TerminateProcess(pi.hProcess, 99);
     WaitForSingleObject(pi.hProcess, 5000);
   }

@@ -71,9 +71,9 @@ class PipeUnit {
     });
   }
   void WaitDropped() { reader_.join(); }
-  // The frames taken so far, once there are `count` of them (or after 10 s).
+  // The frames taken so far, once there are `count` of them (or after 60 s).
   std::vector<Frame> Frames(std::size_t count = 0) {
-    for (int i = 0; i < 1000 && count > 0; ++i) {
+    for (int i = 0; i < 6000 && count > 0; ++i) {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         if (frames_.size() >= count) break;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,7 +20,9 @@ namespace {
 
 using testsupport::ChildProcess;
 
-constexpr int kReadyMs = 30000;
+// The longest a test waits for korvan-sim: far more than Wine ever takes, so a busy machine
+// slows a test down but never fails it.
+constexpr int kReadyMs = 60000;
 
 // korvan-sim running with `args`, ready to serve; stopped (and checked) at the end.
 class Sim {
@@ -81,7 +84,7 @@ TEST_F(SimLinkWine, HandshakeFindsFsxAndSetsUpTheNamedArea) {
   ::CloseHandle(byName);
 
   // Both values came with the first answer: one exchange, with the 2005 write in it.
-  EXPECT_TRUE(sim.child.WaitForLine("exchange 1: 2 reads, 1 writes, reply 1", 5000));
+  EXPECT_TRUE(sim.child.WaitForLine("exchange 1: 2 reads, 1 writes, reply 1", kReadyMs));
   EXPECT_EQ(sim.child.CountLines("exchange "), 1);
 
   // Opening again is refused and changes nothing.
@@ -109,7 +112,7 @@ TEST_F(SimLinkWine, OpenAfterCloseUsesTheSameNameAgain) {
   char atomName[64] = {};
   ASSERT_NE(::GlobalGetAtomNameA(SimLink.AreaAtom, atomName, sizeof atomName), 0u);
   EXPECT_EQ(AreaName(), atomName);
-  EXPECT_TRUE(sim.child.WaitForLine("exchange 2: 2 reads, 1 writes, reply 1", 5000));
+  EXPECT_TRUE(sim.child.WaitForLine("exchange 2: 2 reads, 1 writes, reply 1", kReadyMs));
 }
 
 // One read of the slow group as the cycle queues it, with the value korvan-sim's fixed flight
@@ -182,7 +185,7 @@ TEST_F(SimLinkWine, SlowGroupOfThirtyReadsReturnsTheModulesValues) {
     EXPECT_EQ(0, std::memcmp(got[i], want, sizeof want))
         << "offset 0x" << std::hex << kSlowGroup[i].offset;
   }
-  EXPECT_TRUE(sim.child.WaitForLine("exchange 2: 30 reads, 0 writes, reply 1", 5000));
+  EXPECT_TRUE(sim.child.WaitForLine("exchange 2: 30 reads, 0 writes, reply 1", kReadyMs));
   // The batch is spent.
   EXPECT_FALSE(SimLinkProcess(code));
   EXPECT_EQ(code, SimNoRequests);
@@ -260,7 +263,7 @@ TEST_P(SimLinkWineRefusal, OpenFailsWithTheCodeAndReleasesEverything) {
   EXPECT_EQ(::GlobalFindAtomA(AreaName().c_str()), 0);
   EXPECT_EQ(::OpenFileMappingA(FILE_MAP_READ, FALSE, AreaName().c_str()), nullptr);
   if (c.exchanges > 0) {
-    EXPECT_TRUE(sim.child.WaitForLine("exchange " + std::to_string(c.exchanges) + ":", 5000));
+    EXPECT_TRUE(sim.child.WaitForLine("exchange " + std::to_string(c.exchanges) + ":", kReadyMs));
     EXPECT_EQ(sim.child.CountLines("exchange "), c.exchanges);
   }
 }
@@ -314,21 +317,29 @@ TEST_F(SimLinkWine, ModuleThatNeverAnswersGivesTheCodeOfTheLastError) {
 
   // A module holding a sender still stops cleanly, on Ctrl-C as on WM_CLOSE.
   ASSERT_TRUE(sim.child.RequestStop(testsupport::StopKind::Interrupt));
-  EXPECT_TRUE(sim.child.WaitForExit(10000));
+  EXPECT_TRUE(sim.child.WaitForExit(kReadyMs));
   EXPECT_EQ(sim.child.ExitCode(), 0);
 }
 
 // WM_CLOSE waits behind a held sender; the helper's last resort ends the module anyway.
 TEST_F(SimLinkWine, ModuleHoldingASenderIsKilledAfterTheGrace) {
-  Sim sim({"--never-answer"});
+  Sim sim({"--never-answer", "--verbose"});
   ASSERT_TRUE(sim.Ready()) << sim.Why();
   const platform::WindowHandle window = platform::FindTopLevelWindow("UIPCMAIN");
-  std::uintptr_t reply = 0;
-  EXPECT_FALSE(platform::SendMessageWithTimeout(
-      window, platform::RegisterMessageName("FsasmLib:IPC"), 0, 0, 200, &reply));
+  // The sender waits longer than the test does: Wine withdraws a sent message its window has
+  // not taken yet when the timeout ends, so with a short one a busy machine could hold nothing.
+  std::thread sender([window] {
+    std::uintptr_t reply = 0;
+    EXPECT_FALSE(platform::SendMessageWithTimeout(
+        window, platform::RegisterMessageName("FsasmLib:IPC"), 0, 0, 2 * kReadyMs, &reply));
+  });
+  EXPECT_TRUE(sim.child.WaitForLine("exchange 1: not answered", kReadyMs));
   EXPECT_EQ(sim.child.Stop(500), 137);
   EXPECT_FALSE(sim.child.Running());
-  for (int i = 0; i < 200 && platform::FindTopLevelWindow("UIPCMAIN") != 0; ++i) ::Sleep(10);
+  sender.join();
+  for (int i = 0; i < kReadyMs / 10 && platform::FindTopLevelWindow("UIPCMAIN") != 0; ++i) {
+    ::Sleep(10);
+  }
   EXPECT_EQ(platform::FindTopLevelWindow("UIPCMAIN"), 0u);
 }
 
@@ -339,7 +350,7 @@ TEST_F(SimLinkWine, ModuleGoneAfterOpenGivesCode12AndKeepsTheLinkOpen) {
   ASSERT_TRUE(sim.Ready()) << sim.Why();
   SimResult code;
   ASSERT_TRUE(SimLinkOpen(0, code)) << SimResultText[code];
-  ASSERT_TRUE(sim.child.WaitForExit(10000));
+  ASSERT_TRUE(sim.child.WaitForExit(kReadyMs));
   EXPECT_EQ(sim.child.ExitCode(), 0);
   EXPECT_TRUE(sim.child.WaitForLine("korvan-sim stopped after 1 exchanges", 1000));
 
@@ -365,7 +376,7 @@ TEST_F(SimLinkWine, SecondModuleOfTheSameClassIsRefusedAndCloseEndsTheFirstClean
 
   // WM_CLOSE to its window ends it with exit code 0.
   ASSERT_TRUE(first.child.RequestStop(testsupport::StopKind::Terminate));
-  ASSERT_TRUE(first.child.WaitForExit(10000));
+  ASSERT_TRUE(first.child.WaitForExit(kReadyMs));
   EXPECT_EQ(first.child.ExitCode(), 0);
   EXPECT_TRUE(first.child.WaitForLine("korvan-sim stopped after 0 exchanges", 1000));
   EXPECT_EQ(platform::FindTopLevelWindow("UIPCMAIN"), 0u);

@@ -12,6 +12,11 @@ namespace {
 
 int Failures = 0;
 
+// The longest any wait here lasts: far more than Wine ever takes, so a busy machine slows the
+// check down but never fails it.
+constexpr int kWaitMs = 60000;
+constexpr int kPollMs = 50;
+
 void Check(bool ok, const std::string& what) {
   if (!ok) {
     std::printf("FAIL: %s\n", what.c_str());
@@ -44,9 +49,9 @@ std::string Describe(const RECT& r) {
 }
 
 bool WaitForText(HWND memo, const std::string& part) {
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < kWaitMs / kPollMs; ++i) {
     if (TextOf(memo).find(part) != std::string::npos) return true;
-    Sleep(50);
+    Sleep(kPollMs);
   }
   return false;
 }
@@ -68,9 +73,9 @@ int main() {
   }
   const char* caption = "Microsoft FlightSim to Korvan Avionics EFIS bridge";
   HWND form = nullptr;
-  for (int i = 0; i < 400 && form == nullptr; ++i) {
+  for (int i = 0; i < kWaitMs / kPollMs && form == nullptr; ++i) {
     form = FindWindowA("TToolkitDemo", caption);
-    if (form == nullptr) Sleep(50);
+    if (form == nullptr) Sleep(kPollMs);
   }
   if (form == nullptr) {
     std::printf("FAIL: no window of class TToolkitDemo titled \"%s\"\n", caption);
@@ -141,13 +146,14 @@ int main() {
   // Two seconds of the demo's loop, whose idle handler wants to run every 50 ms.
   Sleep(2000);
   PostMessageA(form, WM_CLOSE, 0, 0);
-  DWORD waited = WaitForSingleObject(pi.hProcess, 10000);
+  DWORD waited = WaitForSingleObject(pi.hProcess, kWaitMs);
   Check(waited == WAIT_OBJECT_0, "demo still running after WM_CLOSE");
   DWORD code = 1;
   GetExitCodeProcess(pi.hProcess, &code);
-  // The exit code: idle calls per second, about 20 when the loop sleeps between them.
+  // The exit code: idle calls per second, about 20 when the loop sleeps between them, fewer
+  // on a busy machine, thousands when it spins.
   std::printf("demo idle calls per second: %lu\n", code);
-  Check(code >= 5 && code <= 100, "idle calls per second (exit code): " + std::to_string(code));
+  Check(code >= 1 && code <= 100, "idle calls per second (exit code): " + std::to_string(code));
   if (waited != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
