@@ -1,14 +1,71 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Linux build (with AddressSanitizer and UBSan) and
-# the Windows build under Wine.
+# the Windows build under Wine. Needs nothing from an earlier run: no build/, no Wine prefix
+# (KORVAN_WINEPREFIX, made by the wine-prefix step), no display.
+#
+#   scripts/test.sh              every step, in order
+#   scripts/test.sh STEP...      only those steps (scripts/test.sh --list names them)
+#
+# Each step is a function step_<name> below, listed in STEPS; a new suite adds both. Every
+# step is timed, and the times are printed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh test
 
-cmake --preset linux
-cmake --build --preset linux -j2
-ctest --preset linux -j2
+STEPS=(deps linux-build linux-test windows-build wine-prefix windows-test)
 
-cmake --preset windows
-cmake --build --preset windows -j2
-ctest --preset windows -j2
+step_deps() { scripts/install-deps.sh test; }
+
+step_linux-build() {
+  cmake --preset linux
+  cmake --build --preset linux -j2
+}
+
+step_linux-test() { ctest --preset linux -j2; }
+
+step_windows-build() {
+  cmake --preset windows
+  cmake --build --preset windows -j2
+}
+
+# Making a prefix can take minutes on a busy machine; no test's time limit includes it.
+step_wine-prefix() { tests/wine/wine-run.sh --prepare; }
+
+# Then waits for the Wine session to end, so that nothing is left running.
+step_windows-test() {
+  ctest --preset windows -j2
+  tests/wine/wine-run.sh --finish
+}
+
+if [ "${1:-}" = --list ]; then
+  printf '%s\n' "${STEPS[@]}"
+  exit 0
+fi
+run=("$@")
+[ ${#run[@]} -gt 0 ] || run=("${STEPS[@]}")
+for name in "${run[@]}"; do
+  if ! declare -F "step_$name" >/dev/null; then
+    echo "test.sh: no step \"$name\" (steps: ${STEPS[*]})" >&2
+    exit 2
+  fi
+done
+
+times=()
+current=""
+report() {
+  local status=$?
+  [ -n "$current" ] && times+=("$(printf '%-14s %4d s  FAILED' "$current" $((SECONDS - begun)))")
+  [ ${#times[@]} -gt 0 ] && printf '==> %s\n' "${times[@]}"
+  return $status
+}
+trap report EXIT
+
+started=$SECONDS
+for name in "${run[@]}"; do
+  echo "==> $name"
+  current=$name
+  begun=$SECONDS
+  "step_$name"
+  current=""
+  times+=("$(printf '%-14s %4d s' "$name" $((SECONDS - begun)))")
+done
+times+=("$(printf '%-14s %4d s' total $((SECONDS - started)))")

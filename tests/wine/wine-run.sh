@@ -1,96 +1,148 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the build under Wine: `wine-run.sh program.exe args...`.
 # It is the cross-compiling emulator of the Windows build, so ctest runs every Windows test
-# through it. The exit code is the program's.
+# through it (and lists their cases with it). The exit code is the program's.
+# `wine-run.sh --prepare` only makes the prefix and starts the session, however long that
+# takes, and exits: the test command runs it first, so that no test's time limit includes it.
+# `wine-run.sh --finish` waits until the session has ended (see below), for a caller that
+# wants nothing of it left running when it returns.
 #
 # One Wine prefix is made on first use and reused (KORVAN_WINEPREFIX, default
-# /tmp/korvan-wine-<uid>); parallel runs wait for each other only while it is being made.
-# Without DISPLAY one Xvfb is shared by all runs of the prefix, and a watcher ends it a few
-# seconds after the last run has finished, so nothing is left running.
+# /tmp/korvan-wine-<uid>). The runs of a prefix share one session: a wineserver that stays up,
+# Wine's own background programs (services, the desktop), and without DISPLAY one Xvfb. The
+# session is started apart from every run: none of its processes holds a run's output open
+# (ctest would count a test as running until they all ended) and no run ever meets a
+# wineserver that is on its way out (Wine's own default when its last program ends). A watcher
+# ends the whole session a few seconds after the last run has finished, so nothing is left
+# running. Parallel runs wait for each other only while the prefix or the session is being made.
 set -u
 
 if [ $# -lt 1 ]; then
-  echo "usage: $0 program.exe [args...]" >&2
+  echo "usage: $0 program.exe [args...] | --prepare | --finish" >&2
   exit 2
 fi
+prepare_only=false
+[ "$1" = --prepare ] && prepare_only=true
 
 prefix=${KORVAN_WINEPREFIX:-/tmp/korvan-wine-$(id -u)}
 state=${prefix}.state
+
+if [ "$1" = --finish ]; then
+  watcher=$(cat "$state/watcher.pid" 2>/dev/null) || exit 0
+  for _ in $(seq 1200); do
+    kill -0 "$watcher" 2>/dev/null || exit 0
+    sleep 0.1
+  done
+  echo "wine-run: the Wine session of $prefix still runs after 2 minutes" >&2
+  exit 1
+fi
+
 mkdir -p "$state" || exit 2
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 # No Mono or Gecko installer dialogs: nothing here needs them, and a dialog would hang the run.
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
-# Every run holds the users lock shared; the Xvfb watcher takes it exclusive to know that no
-# run is left. The setup lock serialises making the prefix and starting Xvfb.
+# Every run holds the users lock shared for as long as its program runs (the program inherits
+# it); the watcher takes it exclusive to know that no run is left. The setup lock serialises
+# making the prefix and the session.
 exec 8>"$state/users.lock"
 flock -s 8
 exec 9>"$state/setup.lock"
 flock -x 9
 
+# Runs a command of the session: in a session of its own, with neither lock nor our output.
+session_command() {
+  setsid "$@" </dev/null >>"$state/session.log" 2>&1 8>&- 9>&-
+}
+
+session_alive() {
+  [ -s "$state/watcher.pid" ] && kill -0 "$(cat "$state/watcher.pid")" 2>/dev/null &&
+    [ -s "$state/display" ]
+}
+
 start_xvfb() {
-  local displayfile="$state/xvfb.display" pidfile="$state/xvfb.pid"
-  if [ -s "$displayfile" ] && [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then
-    DISPLAY=$(cat "$displayfile")
-    export DISPLAY
-    return 0
-  fi
-  rm -f "$displayfile" "$pidfile"
-  local fifo="$state/displayfd.$$"
+  local fifo="$state/displayfd.$$" number
   rm -f "$fifo"
   mkfifo "$fifo" || return 1
-  # setsid: Xvfb and its watcher belong to no test, so ctest's kill of a timed-out test
-  # does not take the display away from the others.
-  setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" \
-    </dev/null >/dev/null 2>"$state/xvfb.log" 8>&- 9>&- &
-  local xpid=$!
-  local number
-  if ! read -r -t 30 number <"$fifo"; then
+  setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" </dev/null \
+    >/dev/null 2>"$state/xvfb.log" 8>&- 9>&- &
+  xpid=$!
+  if ! read -r -t 60 number <"$fifo"; then
     rm -f "$fifo"
     kill "$xpid" 2>/dev/null
     echo "wine-run: Xvfb did not start (see $state/xvfb.log)" >&2
     return 1
   fi
   rm -f "$fifo"
-  echo "$xpid" >"$pidfile"
-  echo ":$number" >"$displayfile"
   DISPLAY=":$number"
+}
+
+make_prefix() {
+  echo "wine-run: making the Wine prefix $prefix (once; may take a minute)" >&2
+  rm -f "$state/prefix.ready"
+  if ! session_command wineboot -i; then
+    echo "wine-run: wineboot failed (see $state/session.log)" >&2
+    return 1
+  fi
+  # Its wineserver writes the registry out as it ends.
+  wineserver -w
+  touch "$state/prefix.ready"
+}
+
+start_session() {
+  rm -f "$state/watcher.pid" "$state/display"
+  # A wineserver left from a session whose watcher is gone would be reused by every program.
+  wineserver -k >>"$state/session.log" 2>&1 && wineserver -w
+  xpid=""
+  if [ -z "${DISPLAY:-}" ]; then
+    start_xvfb || return 1
+  fi
   export DISPLAY
-  # The watcher: once no run holds the users lock for a few seconds, end Xvfb (and the idle
-  # wineserver with it) and forget the display, all under the users lock.
+  if [ ! -f "$state/prefix.ready" ] || [ ! -d "$prefix" ]; then
+    make_prefix || return 1
+  fi
+  # A wineserver that stays until the watcher ends it (it puts itself in the background once
+  # it serves); then Wine's background programs, which a session's first program starts, and
+  # its desktop, which the first program that makes a window starts (rundll32 makes one).
+  session_command wineserver -p
+  if ! session_command wine rundll32.exe user32.dll,GetDesktopWindow; then
+    echo "wine-run: the Wine session did not start (see $state/session.log)" >&2
+    return 1
+  fi
+  # The watcher: once no run holds the users lock for a few seconds, end the session, all
+  # under the users lock. It also ends it when Xvfb has gone.
   setsid bash -c '
     state=$1 xpid=$2
     exec 8>"$state/users.lock"
-    while kill -0 "$xpid" 2>/dev/null; do
+    while [ -z "$xpid" ] || kill -0 "$xpid" 2>/dev/null; do
       flock -x 8
       flock -u 8
       sleep 5
-      if flock -x -n 8; then
-        rm -f "$state/xvfb.display" "$state/xvfb.pid"
-        kill "$xpid" 2>/dev/null
-        exit 0
-      fi
+      flock -x -n 8 && break
     done
-  ' korvan-xvfb-watch "$state" "$xpid" </dev/null >/dev/null 2>&1 8>&- 9>&- &
-  return 0
+    flock -x 8
+    rm -f "$state/watcher.pid" "$state/display"
+    wineserver -k
+    wineserver -w
+    [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+    exit 0
+  ' korvan-wine-watch "$state" "$xpid" </dev/null >>"$state/session.log" 2>&1 8>&- 9>&- &
+  echo $! >"$state/watcher.pid"
+  echo "$DISPLAY" >"$state/display"
 }
 
-if [ -z "${DISPLAY:-}" ]; then
-  start_xvfb || exit 2
-fi
-
-if [ ! -f "$state/prefix.ready" ] || [ ! -d "$prefix" ]; then
-  echo "wine-run: making the Wine prefix $prefix (once; may take a minute)" >&2
-  rm -f "$state/prefix.ready"
-  if ! wineboot -i >"$state/wineboot.log" 2>&1; then
-    echo "wine-run: wineboot failed (see $state/wineboot.log)" >&2
-    exit 2
-  fi
-  wineserver -w
-  touch "$state/prefix.ready"
+if session_alive; then
+  DISPLAY=$(cat "$state/display")
+  export DISPLAY
+elif ! start_session; then
+  exit 2
 fi
 flock -u 9
 exec 9>&-
 
+if $prepare_only; then
+  echo "wine-run: the Wine prefix $prefix is ready" >&2
+  exit 0
+fi
 wine "$@"
