@@ -470,7 +470,7 @@ TEST_F(PosixIpc, MessagesGoThereAndBack) {
   for (const Case& c : {Case{0xFB60, 0xC000, 0}, Case{0xFFFFFFFF, 0x80000001, 7}, Case{0, 0, 0}}) {
     std::uintptr_t reply = 0xDEAD;
     SetLastError(1234);
-    ASSERT_TRUE(SendMessageWithTimeout(window, c.msg, c.wParam, c.lParam, 2000, &reply));
+    ASSERT_TRUE(SendMessageWithTimeout(window, c.msg, c.wParam, c.lParam, 30000, &reply));
     EXPECT_EQ(reply, c.msg * 3u + c.wParam * 5u + c.lParam);
     EXPECT_EQ(serving.senderPid.load(), static_cast<std::uint32_t>(getpid()));
   }
@@ -487,7 +487,7 @@ TEST_F(PosixIpc, AnUnansweredMessageTimesOutAndTheWindowServesOn) {
   EXPECT_EQ(LastError(), kErrorTimeout);
   EXPECT_EQ(reply, 0xDEADu);
   serving.answer = true;
-  EXPECT_TRUE(SendMessageWithTimeout(window, 1, 2, 3, 5000, &reply));
+  EXPECT_TRUE(SendMessageWithTimeout(window, 1, 2, 3, 30000, &reply));
   EXPECT_EQ(reply, 1u * 3 + 2 * 5 + 3);
 }
 
@@ -610,7 +610,7 @@ TEST_F(PosixIpc, AStopMayComeFromASignalHandler) {
   ASSERT_EQ(sigaction(SIGUSR1, &action, nullptr), 0);
   // Once the window answers, its thread is inside its poll.
   std::uintptr_t reply = 0;
-  ASSERT_TRUE(SendMessageWithTimeout(FindTopLevelWindow("UIPCMAIN"), 1, 1, 1, 5000, &reply));
+  ASSERT_TRUE(SendMessageWithTimeout(FindTopLevelWindow("UIPCMAIN"), 1, 1, 1, 30000, &reply));
   pthread_kill(server.thread().native_handle(), SIGUSR1);
   server.thread().join();
   EXPECT_TRUE(ServerStopRequested(server.window()));

@@ -145,4 +145,6 @@ if $prepare_only; then
   echo "wine-run: the Wine prefix $prefix is ready" >&2
   exit 0
 fi
-wine "$@"
+# The program takes this process over, the users lock with it: whoever ends this process (a
+# test's time limit, a script's cleanup) ends the program.
+exec wine "$@"
