@@ -6,7 +6,11 @@ add_executable(efis-link-unit-tests
   ${CMAKE_CURRENT_LIST_DIR}/efis_fake_device.cpp
   ${PROJECT_SOURCE_DIR}/efis/EfisLink.cpp
   ${PROJECT_SOURCE_DIR}/efis/EfisFrames.cpp
-  ${PROJECT_SOURCE_DIR}/efis/FrameFill.cpp)
+  ${PROJECT_SOURCE_DIR}/efis/FrameFill.cpp
+  ${PROJECT_SOURCE_DIR}/efis/FrameMath.cpp
+  ${PROJECT_SOURCE_DIR}/efis/FlightFrames.cpp
+  ${PROJECT_SOURCE_DIR}/efis/EngineFrames.cpp
+  ${PROJECT_SOURCE_DIR}/efis/SharedState.cpp)
 target_include_directories(efis-link-unit-tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(efis-link-unit-tests PRIVATE korvan_toolkit_null korvan_toolkit
   GTest::gtest_main)
