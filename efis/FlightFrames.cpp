@@ -73,18 +73,18 @@ void ConvertSlowGroup() {
   FlightDerived.GroundSpeedCentis =
       static_cast<std::int32_t>(Trunc(Extended(SimSnapshot.GroundSpeed6030) * 100));
   FlightDerived.AltitudeFeet =
-      static_cast<std::int32_t>(MulDiv(SimSnapshot.Altitude0574, 32808, 10000));
+      static_cast<std::int32_t>(MulDivTrunc(SimSnapshot.Altitude0574, 32808, 10000));
   FlightDerived.AirspeedTenthsMph =
-      static_cast<std::int32_t>(MulDiv(SimSnapshot.Airspeed02BC, 11508, 128000));
+      static_cast<std::int32_t>(MulDivTrunc(SimSnapshot.Airspeed02BC, 11508, 128000));
   FlightDerived.VerticalSpeedFpm =
-      static_cast<std::int32_t>(MulDiv(SimSnapshot.VerticalSpeed02C8, 60 * 3280, 256000));
+      static_cast<std::int32_t>(MulDivTrunc(SimSnapshot.VerticalSpeed02C8, 60 * 3280, 256000));
 }
 
 void FillSensorFrame() {
   const TFlightDerived& d = FlightDerived;
   // Static pressure: lb/ft2 to 0.1 hPa, then the sensor's own scale.
   const std::int64_t pressure = Round(Extended(SimSnapshot.AmbientPressure28C8) * 4.788026L);
-  const std::int64_t pressureField = MulDiv(pressure, 3686, 10000) - 389;
+  const std::int64_t pressureField = MulDivTrunc(pressure, 3686, 10000) - 389;
   const auto ias = static_cast<std::int16_t>(d.AirspeedTenthsMph / 10);
   // True airspeed: 1.75 % of IAS per 1000 ft. Computed in 64 bits for any altitude (negative
   // below sea level) and kept within the field rather than wrapped.

@@ -44,7 +44,7 @@ std::int64_t Round(long double value) {
   return Trunc(whole);  // an infinity, or a tie rounded up to 2^63, fails here
 }
 
-std::int64_t MulDiv(std::int64_t value, std::int64_t factor, std::int64_t divisor) {
+std::int64_t MulDivTrunc(std::int64_t value, std::int64_t factor, std::int64_t divisor) {
   // value = q x divisor + r with r of value's sign: both parts divide toward zero alike.
   const std::int64_t quotient = value / divisor;
   const std::int64_t remainder = value % divisor;

@@ -38,7 +38,7 @@ std::int64_t Round(long double value);
 
 // (value x factor) div divisor, truncating toward zero, with the product never overflowing.
 // factor and divisor lie in 1..2^31 and the quotient within the 64-bit range.
-std::int64_t MulDiv(std::int64_t value, std::int64_t factor, std::int64_t divisor);
+std::int64_t MulDivTrunc(std::int64_t value, std::int64_t factor, std::int64_t divisor);
 
 // The low bits of `value`, little-endian at `frame[offset]`.
 void StoreLow8(std::uint8_t* frame, std::size_t offset, std::int64_t value);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -22,6 +23,19 @@
 #include "efis/SharedState.h"
 #include "platform/toolkit.h"
 #include "tests/unit/efis_fake_device.h"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
 
 namespace {
 
@@ -699,8 +713,9 @@ TEST(FrameMath, TruncRoundAndTheLimitsOfTheRange) {
   // The tie at the top rounds up to 2^63, out of range.
   EXPECT_THROW(Round(9223372036854775807.5L), EInvalidOp);
   EXPECT_THROW(Round(std::numeric_limits<long double>::infinity()), EInvalidOp);
-  EXPECT_EQ(MulDiv(std::numeric_limits<std::int64_t>::max(), 3686, 10000), 3399734932784670362);
-  EXPECT_EQ(MulDiv(-7, 1, 2), -3);
+  EXPECT_EQ(MulDivTrunc(std::numeric_limits<std::int64_t>::max(), 3686, 10000),
+            3399734932784670362);
+  EXPECT_EQ(MulDivTrunc(-7, 1, 2), -3);
 }
 
 // ---- Extended precision on a thread that starts with 53 bits ----
@@ -715,29 +730,59 @@ void SetControlWord(std::uint16_t word) {
   __asm__ __volatile__("fldcw %0" : : "m"(word));
 }
 
-// Runs the bank conversion of the double nearest 0.7 on a new thread whose control word is
-// Windows' default for new threads (0x27F: 53-bit precision), with or without the helper.
-std::int32_t BankTenthsOnWindowsDefaultThread(bool setPrecision, std::uint16_t* wordUsed) {
-  std::int32_t tenths = 0;
-  std::thread thread([&] {
-    SetControlWord(0x27F);
-    if (setPrecision) SetExtendedPrecision();
-    *wordUsed = ControlWord();
-    SimSnapshot.Bank2F78 = 0.7;
-    ConvertFastGroup();
-    tenths = FlightDerived.BankTenths;
-  });
+struct PrecisionRun {
+  bool setPrecision;
+  std::uint16_t wordAtStart;
+  std::uint16_t wordUsed;
+  std::int32_t bankTenths;
+};
+
+// The body of the new thread: Windows starts it at 0x27F (53-bit precision); elsewhere it is
+// put there first. Then the bank conversion of the double nearest 0.7, with or without the
+// helper.
+void ConvertOnNewThread(PrecisionRun& run) {
+  run.wordAtStart = ControlWord();
+  if (!kWindows) SetControlWord(0x27F);
+  if (run.setPrecision) SetExtendedPrecision();
+  run.wordUsed = ControlWord();
+  SimSnapshot.Bank2F78 = 0.7;
+  ConvertFastGroup();
+  run.bankTenths = FlightDerived.BankTenths;
+}
+
+#ifdef _WIN32
+DWORD WINAPI ConvertingThread(LPVOID run) {
+  ConvertOnNewThread(*static_cast<PrecisionRun*>(run));
+  return 0;
+}
+#endif
+
+// Starts the thread as the system does (CreateThread on Windows) and waits for it.
+PrecisionRun RunOnNewThread(bool setPrecision) {
+  PrecisionRun run{setPrecision, 0, 0, 0};
+#ifdef _WIN32
+  HANDLE thread = CreateThread(nullptr, 0, ConvertingThread, &run, 0, nullptr);
+  EXPECT_NE(thread, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+#else
+  std::thread thread(ConvertOnNewThread, std::ref(run));
   thread.join();
-  return tenths;
+#endif
+  return run;
 }
 
 TEST_F(FrameTest, PrecisionHelperMakesTheDoubleNearestSevenTenthsTruncateToSix) {
-  std::uint16_t word = 0;
   // Without the helper the product is rounded to 53 bits, to exactly 7: the fault it prevents.
-  EXPECT_EQ(BankTenthsOnWindowsDefaultThread(false, &word), 7);
-  EXPECT_EQ(word, 0x27F);
-  EXPECT_EQ(BankTenthsOnWindowsDefaultThread(true, &word), 6);
-  EXPECT_EQ(word, 0x37F) << "only the precision bits change";
+  const PrecisionRun without = RunOnNewThread(false);
+  if (kWindows) {
+    EXPECT_EQ(without.wordAtStart, 0x27F) << "a new thread's control word";
+  }
+  EXPECT_EQ(without.wordUsed, 0x27F);
+  EXPECT_EQ(without.bankTenths, 7);
+  const PrecisionRun with = RunOnNewThread(true);
+  EXPECT_EQ(with.wordUsed, 0x37F) << "only the precision bits change";
+  EXPECT_EQ(with.bankTenths, 6);
 }
 
 }  // namespace
