@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <mutex>
@@ -103,6 +104,17 @@ Frame Header(int type, int size) {
   return f;
 }
 
+// Lower-case hex, for readable failures.
+std::string Hex(const Frame& frame) {
+  std::string hex;
+  char byte[3];
+  for (std::uint8_t b : frame) {
+    std::snprintf(byte, sizeof byte, "%02x", b);
+    hex += byte;
+  }
+  return hex;
+}
+
 // `frame` with `bytes` at `offset`.
 Frame With(Frame frame, std::size_t offset, std::initializer_list<std::uint8_t> bytes) {
   for (std::uint8_t b : bytes) frame[offset++] = b;
@@ -173,7 +185,7 @@ TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
   // With the simulator state all zero: the constants, and the engine temperatures of 0,
   // (0 - 34) / 1.8 = -18 and 0 Rankine = -273 C.
   Frame engine1 = With(Header(1, 64), 10, {0xEE, 0xFF, 0xEE, 0xFF});
-  engine1 = With(engine1, 18, {0x64, 0, 0x64, 0, 0xE8, 0x03, 0, 0, 0xEF, 0xFE});
+  engine1 = With(engine1, 18, {0x64, 0, 0x64, 0, 0xE8, 0x03, 0xEF, 0xFE});
   for (std::size_t at = 32; at < 44; at += 2) engine1 = With(engine1, at, {0xEF, 0xFE});
   for (std::size_t at = 44; at < 56; at += 2) engine1 = With(engine1, at, {0xEE, 0xFF});
   const std::vector<Frame> expected = {
@@ -185,7 +197,8 @@ TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
       Header(15, 20),
       engine1};
   const std::vector<Frame> frames = unit.Frames(expected.size());
-  EXPECT_EQ(frames, expected);
+  ASSERT_EQ(frames.size(), expected.size());
+  for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(Hex(frames[i]), Hex(expected[i]));
   for (const Frame& f : frames) {  // and as the unit's own reading of the catalogue has them
     char reason[96];
     EXPECT_EQ(efisunit::CheckOutboundFrame(f.data(), f.size(), reason, sizeof reason), nullptr)
