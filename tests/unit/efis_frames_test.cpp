@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -142,125 +143,54 @@ struct SensorCase {
   std::vector<Patch> expected;
 };
 
+// Inputs in the order altitude, airspeed, vertical speed, outside temperature, pressure,
+// 0x2840, 0x2848.
+// clang-format off
 const SensorCase kSensorCases[] = {
     // 1000 m: 1000 x 32808 div 10000 = 3280 ft. 12800/128 kt: x 11508 div 128000 = 1150, IAS 115.
     // K = (3280 div 100) x (115 x 175) div 100000 = 32 x 20125 div 100000 = 6: TAS 121.
     // 256/256 m/s: x 196800 div 256000 = 196 fpm. -300 div 256 = -1 (toward zero).
     // 2116.22 x 4.788026 = 10132.5 rounds to P 10133; 10133 x 3686 div 10000 = 3735; - 389.
     // 2.0 x 10 - 25 < 0: byte 0. 0.25 x 10 = 2.5, a tie, to even: 2.
-    {"AirData",
-     1000,
-     12800,
-     256,
-     -300,
-     2116.22,
-     2.0,
-     0.25,
-     {{4, "D0 0C 00 00"},
-      {8, "12 0D"},
-      {10, "73 00"},
-      {12, "79 00"},
-      {14, "C4 00"},
-      {20, "00 00"},
-      {22, "02 00"},
-      {26, "FF FF"},
-      {28, "C4 00"}}},
+    {"AirData", 1000, 12800, 256, -300, 2116.22, 2.0, 0.25,
+     {{4, "D0 0C 00 00"}, {8, "12 0D"}, {10, "73 00"}, {12, "79 00"}, {14, "C4 00"},
+      {20, "00 00"}, {22, "02 00"}, {26, "FF FF"}, {28, "C4 00"}}},
     // 3049 m: 10003 ft. 11123: 1000 tenths, IAS 100. K = 100 x 17500 div 100000 = 17: 117.
     // 20000: 20000 x 196800 = 3936000000 div 256000 = 15375, no overflow. Pressure 0: -389.
     // 30.0 x 10 - 25 = 275: clamped to 255. 0.75 x 10 = 7.5, a tie, to even: 8. 2304 div 256 = 9.
-    {"TrueAirspeedAndClamps",
-     3049,
-     11123,
-     20000,
-     2304,
-     0.0,
-     30.0,
-     0.75,
-     {{4, "13 27 00 00"},
-      {8, "7B FE"},
-      {10, "64 00"},
-      {12, "75 00"},
-      {14, "0F 3C"},
-      {20, "FF FF"},
-      {22, "08 00"},
-      {26, "09 00"},
-      {28, "0F 3C"}}},
+    {"TrueAirspeedAndClamps", 3049, 11123, 20000, 2304, 0.0, 30.0, 0.75,
+     {{4, "13 27 00 00"}, {8, "7B FE"}, {10, "64 00"}, {12, "75 00"}, {14, "0F 3C"},
+      {20, "FF FF"}, {22, "08 00"}, {26, "09 00"}, {28, "0F 3C"}}},
     // Below sea level: -1000 m = -3280 ft; K = -32 x 20125 div 100000 = -6, so TAS 109 (the
     // 8-bit K of the letter would have added 250). -256: -196 fpm. -255 div 256 = 0, no shift.
     // 2.5 x 10 = 25, minus 25: 0. 2.6 x 10 rounds to 26: 1. -0.25 x 10 = -2.5 to even: -2.
-    {"BelowSeaLevel",
-     -1000,
-     12800,
-     -256,
-     -255,
-     0.0,
-     2.6,
-     -0.25,
-     {{4, "30 F3 FF FF"},
-      {8, "7B FE"},
-      {10, "73 00"},
-      {12, "6D 00"},
-      {14, "3C FF"},
-      {20, "01 01"},
-      {22, "FE FF"},
-      {28, "3C FF"}}},
+    {"BelowSeaLevel", -1000, 12800, -256, -255, 0.0, 2.6, -0.25,
+     {{4, "30 F3 FF FF"}, {8, "7B FE"}, {10, "73 00"}, {12, "6D 00"}, {14, "3C FF"},
+      {20, "01 01"}, {22, "FE FF"}, {28, "3C FF"}}},
     // Fast: 9144 m = 29999 ft, 44491: 4000 tenths, IAS 400. K = 299 x 70000 div 100000 = 209:
     // 609 (a 16-bit IAS x 175 would have given 413). 27.94 x 10 rounds to 279: 254. 1.25: 12.5
     // to even, 12.
-    {"FastAircraft",
-     9144,
-     44491,
-     0,
-     0,
-     0.0,
-     27.94,
-     1.25,
-     {{4, "2F 75 00 00"},
-      {8, "7B FE"},
-      {10, "90 01"},
-      {12, "61 02"},
-      {20, "FE FE"},
+    {"FastAircraft", 9144, 44491, 0, 0, 0.0, 27.94, 1.25,
+     {{4, "2F 75 00 00"}, {8, "7B FE"}, {10, "90 01"}, {12, "61 02"}, {20, "FE FE"},
       {22, "0C 00"}}},
     // 600000000 m = 1968480000 ft: K = 19684800 x 70000 div 100000, far beyond 16 bits: 32767.
-    {"TrueAirspeedClampedHigh",
-     600000000,
-     44491,
-     0,
-     0,
-     0.0,
-     28.0,
-     0.35,
-     {{4, "00 9F 54 75"},
-      {8, "7B FE"},
-      {10, "90 01"},
-      {12, "FF 7F"},
-      {20, "FF FF"},
+    // 28.0: 255. 0.35 lies below 0.35: 3.
+    {"TrueAirspeedClampedHigh", 600000000, 44491, 0, 0, 0.0, 28.0, 0.35,
+     {{4, "00 9F 54 75"}, {8, "7B FE"}, {10, "90 01"}, {12, "FF 7F"}, {20, "FF FF"},
       {22, "03 00"}}},
-    {"TrueAirspeedClampedLow",
-     -600000000,
-     44491,
-     0,
-     0,
-     0.0,
-     12.0,
-     3276.8,
-     {{4, "00 61 AB 8A"},
-      {8, "7B FE"},
-      {10, "90 01"},
-      {12, "00 80"},
-      {20, "5F 5F"},
+    // -1968480000 ft: -32768. 12.0: 95. 3276.8 x 10 rounds to 32768: low 16 bits 0x8000.
+    {"TrueAirspeedClampedLow", -600000000, 44491, 0, 0, 0.0, 12.0, 3276.8,
+     {{4, "00 61 AB 8A"}, {8, "7B FE"}, {10, "90 01"}, {12, "00 80"}, {20, "5F 5F"},
       {22, "00 80"}}},
     // 2000000000 m = 6561600000 ft: the 32-bit field keeps the low bits, 0x871A1200.
-    {"AltitudeKeepsLowBits",
-     2000000000,
-     12800,
-     0,
-     0,
-     0.0,
-     0.0,
-     0.0,
+    {"AltitudeKeepsLowBits", 2000000000, 12800, 0, 0, 0.0, 0.0, 0.0,
      {{4, "00 12 1A 87"}, {8, "7B FE"}, {10, "73 00"}, {12, "00 80"}}},
 };
+// clang-format on
+
+void PrintTo(const SensorCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SensorFrameTest : public FrameTest, public ::testing::WithParamInterface<SensorCase> {};
 
@@ -305,59 +235,32 @@ struct AttitudeCase {
   std::vector<Patch> expected;
 };
 
-// The constants: 0 at 24 and 26, 1 at 32 to 34, 0 at 35 and 36.
+// Inputs in the order bank, pitch, compass, gyro, turn, load, variation. The constants: 0 at 24
+// and 26, 1 at 32 to 34, 0 at 35 and 36.
+// clang-format off
 const AttitudeCase kAttitudeCases[] = {
     // -12.37 x 10 = -123.7: -123. Pitch 5.0 is negated: -50. 359.5: 3595; 123.45: 1234.
     // 624 / 62.4 = 10. -35 div 17 = -2. Variation 182 x 10 div 182 = 10: 3595 + 10 = 3605,
     // beyond 3599: 5.
-    {"Headings",
-     -12.37,
-     5.0,
-     359.5,
-     123.45,
-     -35,
-     624,
-     182,
-     {{4, "85 FF"},
-      {6, "CE FF"},
-      {10, "0B 0E"},
-      {12, "D2 04"},
-      {14, "0A 00"},
-      {16, "FE FF"},
-      {20, "05 00"},
-      {22, "0A 00"},
-      {32, "01 01 01"}}},
+    {"Headings", -12.37, 5.0, 359.5, 123.45, -35, 624, 182,
+     {{4, "85 FF"}, {6, "CE FF"}, {10, "0B 0E"}, {12, "D2 04"}, {14, "0A 00"}, {16, "FE FF"},
+      {20, "05 00"}, {22, "0A 00"}, {32, "01 01 01"}}},
     // The double nearest 0.7 lies below it and x 10 in extended precision stays below 7: 6.
     // Pitch -0.7 negated the same: 6. Compass 5 with variation -364 x 10 div 182 = -20:
     // -15, below 0: 3585. 31 / 62.4 = 0.497: 0. 34 div 17 = 2.
-    {"TruncatesWithoutRoundingToDouble",
-     0.7,
-     -0.7,
-     0.5,
-     0.0,
-     34,
-     31,
-     -364,
-     {{4, "06 00"},
-      {6, "06 00"},
-      {10, "05 00"},
-      {14, "00 00"},
-      {16, "02 00"},
-      {20, "01 0E"},
-      {22, "EC FF"},
-      {32, "01 01 01"}}},
-    // 32 / 62.4 = 0.513: 1. 360.0: 3600 plus 0 is beyond 3599: 0. 16 div 17 = 0.
-    {"FullCircle",
-     0.0,
-     0.0,
-     360.0,
-     359.99,
-     16,
-     32,
-     0,
+    {"TruncatesWithoutRoundingToDouble", 0.7, -0.7, 0.5, 0.0, 34, 31, -364,
+     {{4, "06 00"}, {6, "06 00"}, {10, "05 00"}, {14, "00 00"}, {16, "02 00"}, {20, "01 0E"},
+      {22, "EC FF"}, {32, "01 01 01"}}},
+    // 32 / 62.4 = 0.513: 1. 360.0: 3600 plus 0 is beyond 3599: 0. 359.99: 3599. 16 div 17 = 0.
+    {"FullCircle", 0.0, 0.0, 360.0, 359.99, 16, 32, 0,
      {{10, "10 0E"}, {12, "0F 0E"}, {14, "01 00"}, {32, "01 01 01"}}},
     {"NegativeLoad", 0.0, 0.0, 0.0, 0.0, 0, -624, 0, {{14, "F6 FF"}, {32, "01 01 01"}}},
 };
+// clang-format on
+
+void PrintTo(const AttitudeCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class AttitudeFrameTest : public FrameTest, public ::testing::WithParamInterface<AttitudeCase> {};
 
@@ -395,53 +298,29 @@ TEST_F(FrameTest, GpsGroupCarriesPositionTrackAndSpeedByteForByte) {
     std::int32_t verticalSpeed;  // 0x02C8
     std::vector<Patch> gps1, gps2;
   };
+  // clang-format off
   const Case cases[] = {
       // ScaleE7: 47.123456789 as a float is 47.12345504...: 471234550, not 471234568.
       // 51.5 is exact: 515000000. 1000.5 x 1000 = 1000500. 0x80000000 x 360 / 42949.67296 =
       // 18000000. 53.8 x 100: the double lies below 53.8, so 5379. -652 x 196800 div 256000 =
       // -501 fpm; its negation halved toward zero: 250.
-      {"North",
-       47.123456789,
-       51.5,
-       1000.5,
-       53.8,
-       0x80000000u,
-       -652,
-       {{8, "C0 46 B2 1E"},
-        {12, "F6 77 16 1C"},
-        {16, "34 44 0F 00"},
-        {20, "34 44 0F 00"},
-        {24, "B8 0B 00 00"},
-        {28, "B8 0B 00 00"}},
+      {"North", 47.123456789, 51.5, 1000.5, 53.8, 0x80000000u, -652,
+       {{8, "C0 46 B2 1E"}, {12, "F6 77 16 1C"}, {16, "34 44 0F 00"}, {20, "34 44 0F 00"},
+        {24, "B8 0B 00 00"}, {28, "B8 0B 00 00"}},
        {{11, "03 15 00 00"}, {15, "80 A8 12 01"}, {20, "FA 00 00 00"}}},
       // -122.3 as a float is -122.30000305...: -1223000030.5 rounds to -1223000031. 52.3086 as
       // a float is 52.30860137...: 523086014. 914.4 x 1000 lies just below 914400: 914399.
       // Track 0: 0. 652: 501 fpm, -250.
-      {"West",
-       52.3086,
-       -122.3,
-       914.4,
-       100.25,
-       0,
-       652,
-       {{8, "21 80 1A B7"},
-        {12, "BE A8 2D 1F"},
-        {16, "DF F3 0D 00"},
-        {20, "DF F3 0D 00"},
-        {24, "B8 0B 00 00"},
-        {28, "B8 0B 00 00"}},
+      {"West", 52.3086, -122.3, 914.4, 100.25, 0, 652,
+       {{8, "21 80 1A B7"}, {12, "BE A8 2D 1F"}, {16, "DF F3 0D 00"}, {20, "DF F3 0D 00"},
+        {24, "B8 0B 00 00"}, {28, "B8 0B 00 00"}},
        {{11, "29 27 00 00"}, {19, "00 06 FF FF FF"}}},
       // The last circle fraction: 35999999. A negative height keeps its low 32 bits: -98.
-      {"EndOfCircle",
-       0.0,
-       0.0,
-       -0.0985,
-       0.0,
-       0xFFFFFFFFu,
-       0,
+      {"EndOfCircle", 0.0, 0.0, -0.0985, 0.0, 0xFFFFFFFFu, 0,
        {{16, "9E FF FF FF"}, {20, "9E FF FF FF"}, {24, "B8 0B 00 00"}, {28, "B8 0B 00 00"}},
        {{15, "FF 50 25 02"}}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimSnapshot.Latitude6010 = c.latitude;
