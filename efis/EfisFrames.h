@@ -51,7 +51,8 @@ void SendGpsFrames();  // GPS 1, 2, 3; a failed write stops the rest of the grou
 void SendQnhFrame();
 void SendServoStatusFrame();
 
-// The payload fill of each kind, run by its sender just before the write (efis/FrameFill.cpp).
+// The payload fill of each kind, run by its sender just before the write (efis/FlightFrames.cpp,
+// efis/EngineFrames.cpp, efis/FrameFill.cpp).
 // Each writes only its own buffer's payload.
 void FillSensorFrame();
 void FillEngine1Frame();

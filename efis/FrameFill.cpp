@@ -1,16 +1,6 @@
-// The payload fill steps of the outbound frames. The payload layouts (engine, flight and servo
-// status frames) are not written yet: until they are, each step leaves its payload as it
-// stands, all zeros, so only the headers carry anything.
+// The payload fill step of the servo status frame. It is not written yet: until it is, the
+// step leaves the payload as it stands, all zeros, so only the header carries anything. The
+// engine frames fill in efis/EngineFrames.cpp, the flight frames in efis/FlightFrames.cpp.
 #include "efis/EfisFrames.h"
 
-void FillSensorFrame() {}
-void FillEngine1Frame() {}
-void FillEngine1AuxFrame() {}
-void FillEngine2Frame() {}
-void FillEngine2AuxFrame() {}
-void FillAttitudeFrame() {}
-void FillGps1Frame() {}
-void FillGps2Frame() {}
-void FillGps3Frame() {}
-void FillQnhFrame() {}
 void FillServoStatusFrame() {}

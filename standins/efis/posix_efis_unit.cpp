@@ -19,6 +19,7 @@
 #include "platform/posix/posix_root.h"
 #include "standins/efis/efis_unit.h"
 #include "standins/efis/frame_check.h"
+#include "standins/efis/frame_decode.h"
 
 namespace efisunit {
 namespace {
@@ -47,6 +48,9 @@ struct Unit {
   bool dropped = false;
   std::uint8_t last[16][kMaxFrame];
   std::size_t lastSize[16] = {};
+  PanelReadout panel;
+  bool panelNews = false;  // a frame changed the panel since its last line
+  std::uint64_t nextPanelMs = 0;
 };
 
 void OnStopSignal(int) {
@@ -240,6 +244,7 @@ void ReceiveFrame(Unit& unit) {
   } else {
     std::memcpy(unit.last[frame[3]], frame, size);
     unit.lastSize[frame[3]] = size;
+    if (TakeFrame(frame, size, unit.panel)) unit.panelNews = true;
     if (unit.options->verbose) Say("frame type %u, %zu bytes: %s", frame[3], size, hex);
     Record(unit, "frame %u %zu %s", frame[3], size, hex);
   }
@@ -256,6 +261,21 @@ void WatchConn(Unit& unit, int& fd, Channel channel) {
   ssize_t n = recv(fd, byte, sizeof byte, MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) CloseConn(unit, fd, channel);
+}
+
+// The panel line, once a second while frames come in.
+int ShowPanel(Unit& unit) {
+  const std::uint64_t now = NowMs();
+  if (now >= unit.nextPanelMs) {
+    if (unit.panelNews) {
+      char line[1024];
+      FormatPanel(unit.panel, line, sizeof line);
+      Say("%s", line);
+      unit.panelNews = false;
+    }
+    unit.nextPanelMs = now + 1000;
+  }
+  return static_cast<int>(unit.nextPanelMs - now);
 }
 
 void Serve(Unit& unit) {
@@ -276,7 +296,7 @@ void Serve(Unit& unit) {
     watch(unit.readConn, kReadPipe);
     watch(unit.writeConn, kWritePipe);
 
-    if (poll(fds, count, -1) < 0) {
+    if (poll(fds, count, ShowPanel(unit)) < 0) {
       if (errno == EINTR) continue;
       std::fprintf(stderr, "korvan-efis: poll: %s\n", std::strerror(errno));
       return;

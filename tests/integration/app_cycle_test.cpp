@@ -14,6 +14,7 @@
 
 #include "app/SimSnapshot.h"
 #include "app/Unit1.h"
+#include "efis/FrameMath.h"
 #include "efis/SharedState.h"
 #include "platform/null/null_toolkit.h"
 #include "simlink/SimLinkClient.h"
@@ -115,6 +116,7 @@ class SimModule {
 class BridgeCycle : public ::testing::Test {
  protected:
   void SetUp() override {
+    SetExtendedPrecision();  // the cycle converts on this thread
     dir_ = testsupport::MakeTestRuntimeDir("app-cycle");
     NullToolkitReset();
     ResetCycleState();
