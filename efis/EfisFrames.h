@@ -63,4 +63,4 @@ void FillGps1Frame();
 void FillGps2Frame();
 void FillGps3Frame();
 void FillQnhFrame();
-void FillServoStatusFrame();
+void FillServoStatusFrame();  // efis/EfisReader.cpp, from what the reader decoded

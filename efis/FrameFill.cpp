@@ -13,4 +13,3 @@ void FillGps1Frame() {}
 void FillGps2Frame() {}
 void FillGps3Frame() {}
 void FillQnhFrame() {}
-void FillServoStatusFrame() {}
