@@ -29,11 +29,12 @@ using namespace cycletest;
 
 // True once `ready` holds; false after `timeoutMs`.
 bool WaitUntil(const std::function<bool()>& ready, int timeoutMs = 10000) {
-  for (int waited = 0; waited < timeoutMs; waited += 5) {
-    if (ready()) return true;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return ready();
+  return true;
 }
 
 // Entries of a /proc/self directory: the threads (task) or the open files (fd) of this process.

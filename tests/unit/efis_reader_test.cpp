@@ -182,22 +182,15 @@ TEST_F(EfisReaderTest, TheFrameThatEngagesComputesNoCommand) {
   PitchServoCmd = -456;
   ReaderIdleTicks = 12;
   Deliver(ServoFrame(3, 0x0A, 0x78, 0, 0x62, 0x38));
-  EXPECT_EQ(AutopilotEngaged.load(), 1);
-  EXPECT_EQ(DisengageCountdown.load(), 20);
-  EXPECT_EQ(BankServoCmd.load(), 123);
-  EXPECT_EQ(PitchServoCmd.load(), -456);
+  // held, flag, engaged, seen, idle, bank and pitch commands, countdown, status
+  EXPECT_EQ(Now(), (Snapshot{0, 0, 1, 1, 0, 123, -456, 20, 0}));
   EXPECT_EQ(BankServoMode.load(), 3);
   EXPECT_EQ(PitchServoPos.load(), 12600);
-  EXPECT_EQ(ServoFrameSeen.load(), 1);
-  EXPECT_EQ(ReaderIdleTicks.load(), 0);
 
   // The next one computes; pitch mode 3 alone also keeps it engaged.
   DisengageCountdown = 4;
   Deliver(ServoFrame(0, 0x0A, 0x78, 3, 0x62, 0x38));
-  EXPECT_EQ(BankServoCmd.load(), 16384);
-  EXPECT_EQ(PitchServoCmd.load(), -16384);
-  EXPECT_EQ(AutopilotEngaged.load(), 1);
-  EXPECT_EQ(DisengageCountdown.load(), 20);
+  EXPECT_EQ(Now(), (Snapshot{0, 0, 1, 1, 0, 16384, -16384, 20, 0}));
 }
 
 TEST_F(EfisReaderTest, ADisengagingFrameComputesThenDisengagesKeepingTheCountdown) {
@@ -205,18 +198,12 @@ TEST_F(EfisReaderTest, ADisengagingFrameComputesThenDisengagesKeepingTheCountdow
   DisengageCountdown = 7;
   ReaderIdleTicks = 3;
   Deliver(ServoFrame(0, 0x10, 0x34, 2, 0x07, 0x68));  // 2100 and 1000, modes 0 and 2
-  EXPECT_EQ(BankServoCmd.load(), 14336);
-  EXPECT_EQ(PitchServoCmd.load(), 17554);
-  EXPECT_EQ(AutopilotEngaged.load(), 0);
-  EXPECT_EQ(DisengageCountdown.load(), 7);
-  EXPECT_EQ(ServoFrameSeen.load(), 1);
-  EXPECT_EQ(ReaderIdleTicks.load(), 0);
+  EXPECT_EQ(Now(), (Snapshot{0, 0, 0, 1, 0, 14336, 17554, 7, 0}));
 
   // Disengaged, frames keep the commands and still feed the watchdog.
   ReaderIdleTicks = 3;
   Deliver(ServoFrame(0, 0x36, 0x58, 0, 0x36, 0x58));
-  EXPECT_EQ(BankServoCmd.load(), 14336);
-  EXPECT_EQ(ReaderIdleTicks.load(), 0);
+  EXPECT_EQ(Now(), (Snapshot{0, 0, 0, 1, 0, 14336, 17554, 7, 0}));
 }
 
 TEST_F(EfisReaderTest, ServoStatusCarriesMinusTheShownInputsOverThirtyTwo) {

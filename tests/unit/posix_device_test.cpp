@@ -103,6 +103,12 @@ class PosixDeviceTest : public ::testing::Test {
     return h;
   }
 
+  // A unit's PIPE00 opened for reading; *peer is the unit's end.
+  Handle OpenReadPipe(int* peer) {
+    const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE00";
+    return OpenAnswered(path, Listener(path), 1, peer, kGenericRead);
+  }
+
   std::string dir, root;
   std::vector<int> held, listeners;
 };
@@ -283,11 +289,18 @@ TEST_F(PosixDeviceTest, CloseOnAnotherThreadEndsABlockedRead) {
 
 // --- threads ---------------------------------------------------------------------------------
 
-// What a test thread saw: filled by the thread, read by the test once `ended` is set.
+void ProbeBody(void* context);
+
+// A test thread: pauses `pauseMs`, reads `pipe` once (when it is not 0), and says what it saw.
+// Filled by the thread, read by the test once `ended` is set.
 struct ThreadProbe {
-  Handle pipe = 0;
-  std::uint32_t pauseMs = 0;  // paused before the read
-  bool read = false;          // makes one read of the pipe
+  explicit ThreadProbe(Handle readFrom = 0, std::uint32_t pauseFirstMs = 0)
+      : pipe(readFrom), pauseMs(pauseFirstMs) {}
+  Handle Start() { return StartThread(&start); }
+
+  const ThreadStart start{ProbeBody, this};
+  const Handle pipe;
+  const std::uint32_t pauseMs;
   std::atomic<bool> started{false};
   std::atomic<bool> ended{false};
   bool readOk = false;
@@ -300,7 +313,7 @@ void ProbeBody(void* context) {
   auto& probe = *static_cast<ThreadProbe*>(context);
   probe.started = true;
   if (probe.pauseMs > 0) PauseThread(probe.pauseMs);
-  if (probe.read) {
+  if (probe.pipe != 0) {
     probe.readOk = ReadDeviceFile(probe.pipe, probe.frame, sizeof probe.frame, &probe.done);
     probe.error = probe.readOk ? 0 : LastError();
   }
@@ -318,8 +331,7 @@ bool Ended(const ThreadProbe& probe) {
 
 TEST_F(PosixDeviceTest, ThreadRunsItsBodyAndItsHandleGoesWithTheKill) {
   ThreadProbe probe;
-  const ThreadStart start{ProbeBody, &probe};
-  Handle thread = StartThread(&start);
+  Handle thread = probe.Start();
   ASSERT_NE(thread, 0u);
   ASSERT_TRUE(Ended(probe));
   EXPECT_FALSE(probe.killedSeen);
@@ -333,9 +345,8 @@ TEST_F(PosixDeviceTest, ThreadRunsItsBodyAndItsHandleGoesWithTheKill) {
   EXPECT_EQ(LastError(), kErrorInvalidParameter);
 
   // A device handle is no thread: refused, and left open.
-  const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE00";
   int peer = -1;
-  Handle pipe = OpenAnswered(path, Listener(path), 1, &peer, kGenericRead);
+  Handle pipe = OpenReadPipe(&peer);
   EXPECT_FALSE(KillThread(pipe));
   EXPECT_EQ(LastError(), kErrorInvalidHandle);
   EXPECT_TRUE(CloseKernelHandle(pipe));
@@ -343,16 +354,12 @@ TEST_F(PosixDeviceTest, ThreadRunsItsBodyAndItsHandleGoesWithTheKill) {
 }
 
 TEST_F(PosixDeviceTest, KillEndsABlockedReadAndTheNextReaderGetsTheFrame) {
-  const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE00";
   int peer = -1;
-  Handle pipe = OpenAnswered(path, Listener(path), 1, &peer, kGenericRead);
+  Handle pipe = OpenReadPipe(&peer);
   ASSERT_NE(pipe, kInvalidHandle);
 
-  ThreadProbe first;
-  first.pipe = pipe;
-  first.read = true;
-  const ThreadStart firstStart{ProbeBody, &first};
-  Handle thread = StartThread(&firstStart);
+  ThreadProbe first(pipe);
+  Handle thread = first.Start();
   ASSERT_NE(thread, 0u);
   // Blocked in its read (or about to be: the kill is seen either way).
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -365,11 +372,8 @@ TEST_F(PosixDeviceTest, KillEndsABlockedReadAndTheNextReaderGetsTheFrame) {
 
   const std::uint8_t frame[12] = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
   ASSERT_EQ(send(peer, frame, sizeof frame, 0), 12);
-  ThreadProbe next;
-  next.pipe = pipe;
-  next.read = true;
-  const ThreadStart nextStart{ProbeBody, &next};
-  Handle nextThread = StartThread(&nextStart);
+  ThreadProbe next(pipe);
+  Handle nextThread = next.Start();
   ASSERT_TRUE(Ended(next));
   EXPECT_TRUE(next.readOk);
   EXPECT_EQ(next.done, 12u);
@@ -380,19 +384,14 @@ TEST_F(PosixDeviceTest, KillEndsABlockedReadAndTheNextReaderGetsTheFrame) {
 }
 
 TEST_F(PosixDeviceTest, AKilledThreadTakesNoWaitingFrameAndItsPauseEndsEarly) {
-  const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE00";
   int peer = -1;
-  Handle pipe = OpenAnswered(path, Listener(path), 1, &peer, kGenericRead);
+  Handle pipe = OpenReadPipe(&peer);
   const std::uint8_t frame[6] = {2, 0, 1, 6, 0x94, 0x27};
   ASSERT_EQ(send(peer, frame, sizeof frame, 0), 6);
 
   // A frame waits; the thread is killed in a long pause and then reads.
-  ThreadProbe killed;
-  killed.pipe = pipe;
-  killed.pauseMs = 600000;
-  killed.read = true;
-  const ThreadStart start{ProbeBody, &killed};
-  Handle thread = StartThread(&start);
+  ThreadProbe killed(pipe, 600000);
+  Handle thread = killed.Start();
   for (int i = 0; i < 1000 && !killed.started.load(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
