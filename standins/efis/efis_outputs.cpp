@@ -54,67 +54,43 @@ struct NumberOption {
   const char* name;
   long low, high;
   const char* range;
+  void (*store)(OutputOptions* options, long value);
 };
 
 const NumberOption kNumberOptions[] = {
-    {"--servo-rate", 0, kMaxServoHz, "a rate of 0 to 1000"},
-    {"--bank-mode", 0, 255, "a mode of 0 to 255"},
-    {"--pitch-mode", 0, 255, "a mode of 0 to 255"},
-    {"--bank-pos", 0, 16383, "a position of 0 to 16383"},
-    {"--pitch-pos", 0, 16383, "a position of 0 to 16383"},
-    {"--qnh", 0, kMaxQnh, "a setting of 0 to 65535 tenths of a hPa"},
-    {"--qnh-every", 1, 3600000, "a period of 1 to 3600000 ms"},
-    {"--silent-after", 1, 86400, "1 to 86400 seconds"},
-    {"--silent-for", 1, 86400, "1 to 86400 seconds"},
+    {"--servo-rate", 0, kMaxServoHz, "a rate of 0 to 1000",
+     [](OutputOptions* o, long v) { o->servoHz = v; }},
+    {"--bank-mode", 0, 255, "a mode of 0 to 255",
+     [](OutputOptions* o, long v) { o->bankMode = static_cast<int>(v); }},
+    {"--pitch-mode", 0, 255, "a mode of 0 to 255",
+     [](OutputOptions* o, long v) { o->pitchMode = static_cast<int>(v); }},
+    {"--bank-pos", 0, 16383, "a position of 0 to 16383",
+     [](OutputOptions* o, long v) { o->bankPos = static_cast<int>(v); }},
+    {"--pitch-pos", 0, 16383, "a position of 0 to 16383",
+     [](OutputOptions* o, long v) { o->pitchPos = static_cast<int>(v); }},
+    {"--qnh", 0, kMaxQnh, "a setting of 0 to 65535 tenths of a hPa",
+     [](OutputOptions* o, long v) {
+       o->qnh = v;
+       o->qnhAtOpen = true;
+     }},
+    {"--qnh-every", 1, 3600000, "a period of 1 to 3600000 ms",
+     [](OutputOptions* o, long v) { o->qnhEveryMs = v; }},
+    {"--silent-after", 1, 86400, "1 to 86400 seconds",
+     [](OutputOptions* o, long v) { o->silentAfterS = v; }},
+    {"--silent-for", 1, 86400, "1 to 86400 seconds",
+     [](OutputOptions* o, long v) { o->silentForS = v; }},
 };
-
-void Store(OutputOptions* options, int which, long value) {
-  switch (which) {
-    case 0:
-      options->servoHz = value;
-      break;
-    case 1:
-      options->bankMode = static_cast<int>(value);
-      break;
-    case 2:
-      options->pitchMode = static_cast<int>(value);
-      break;
-    case 3:
-      options->bankPos = static_cast<int>(value);
-      break;
-    case 4:
-      options->pitchPos = static_cast<int>(value);
-      break;
-    case 5:
-      options->qnh = value;
-      options->qnhAtOpen = true;
-      break;
-    case 6:
-      options->qnhEveryMs = value;
-      break;
-    case 7:
-      options->silentAfterS = value;
-      break;
-    default:
-      options->silentForS = value;
-      break;
-  }
-}
 
 }  // namespace
 
 bool ParseOutputOption(int argc, char** argv, int* i, OutputOptions* options, std::string* error) {
-  const int count = static_cast<int>(sizeof kNumberOptions / sizeof kNumberOptions[0]);
-  for (int which = 0; which < count; ++which) {
-    const NumberOption& option = kNumberOptions[which];
+  for (const NumberOption& option : kNumberOptions) {
     if (std::strcmp(argv[*i], option.name) != 0) continue;
     long value = 0;
-    if (*i + 1 >= argc) {
-      *error = std::string(option.name) + " needs " + option.range;
-    } else if (!ParseNumber(argv[++*i], option.low, option.high, &value)) {
-      *error = std::string(option.name) + " needs " + option.range;
+    if (*i + 1 < argc && ParseNumber(argv[++*i], option.low, option.high, &value)) {
+      option.store(options, value);
     } else {
-      Store(options, which, value);
+      *error = std::string(option.name) + " needs " + option.range;
     }
     return true;
   }

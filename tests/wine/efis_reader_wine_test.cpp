@@ -21,37 +21,20 @@
 #include "efis/EfisReader.h"
 #include "efis/SharedState.h"
 #include "platform/null/null_toolkit.h"
+#include "tests/wine/efis_pipes.h"
 
 namespace {
 
 using Frame = std::vector<std::uint8_t>;
 
-HANDLE MakePipe(const std::string& name, DWORD direction) {
-  return CreateNamedPipeA(name.c_str(), direction,
-                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
-                          nullptr);
-}
-
-// The unit's ends of the device pipe and of PIPE00 (it writes, the bridge reads) and PIPE01.
-struct Unit {
-  Unit() {
-    static int count = 0;
-    base = "\\\\.\\pipe\\korvan-reader-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++count);
-    device = MakePipe(base, PIPE_ACCESS_DUPLEX);
-    toBridge = MakePipe(base + "\\PIPE00", PIPE_ACCESS_OUTBOUND);
-    fromBridge = MakePipe(base + "\\PIPE01", PIPE_ACCESS_INBOUND);
-  }
-  ~Unit() {
-    for (HANDLE h : {device, toBridge, fromBridge}) CloseHandle(h);
-  }
+// The unit's ends of the device pipe and its two pipes.
+struct Unit : EfisPipes {
+  Unit() : EfisPipes("korvan-reader-") {}
   bool Send(const Frame& frame) const {
     DWORD put = 0;
     return WriteFile(toBridge, frame.data(), static_cast<DWORD>(frame.size()), &put, nullptr) &&
            put == frame.size();
   }
-  std::string base;
-  HANDLE device, toBridge, fromBridge;
 };
 
 Frame Qnh(std::uint16_t tenths) {
@@ -153,9 +136,7 @@ class EfisReaderWine : public ::testing::Test {
   void SetUp() override {
     ResetSharedState();
     EfisAttachWindow(nullptr, nullptr);
-    ASSERT_TRUE(unit.device != INVALID_HANDLE_VALUE && unit.toBridge != INVALID_HANDLE_VALUE &&
-                unit.fromBridge != INVALID_HANDLE_VALUE)
-        << GetLastError();
+    ASSERT_TRUE(unit.Made()) << GetLastError();
   }
   void TearDown() override {
     reader.Kill();
