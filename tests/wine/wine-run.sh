@@ -5,8 +5,8 @@
 #
 # One Wine prefix is made on first use and reused (KORVAN_WINEPREFIX, default
 # /tmp/korvan-wine-<uid>); parallel runs wait for each other only while it is being made.
-# Without DISPLAY one Xvfb is shared by all runs of the prefix, and a watcher ends it a few
-# seconds after the last run has finished, so nothing is left running.
+# Without DISPLAY one Xvfb and one wine server are shared by all runs of the prefix, and a
+# watcher ends both a few seconds after the last run has finished, so nothing is left running.
 set -u
 
 if [ $# -lt 1 ]; then
@@ -57,6 +57,7 @@ start_xvfb() {
   echo ":$number" >"$displayfile"
   DISPLAY=":$number"
   export DISPLAY
+  fresh_display=1
   # The watcher: once no run holds the users lock for a few seconds, end Xvfb (and the idle
   # wineserver with it) and forget the display, all under the users lock.
   setsid bash -c '
@@ -68,6 +69,7 @@ start_xvfb() {
       sleep 5
       if flock -x -n 8; then
         rm -f "$state/xvfb.display" "$state/xvfb.pid"
+        wineserver -k 2>/dev/null
         kill "$xpid" 2>/dev/null
         exit 0
       fi
@@ -83,14 +85,22 @@ fi
 if [ ! -f "$state/prefix.ready" ] || [ ! -d "$prefix" ]; then
   echo "wine-run: making the Wine prefix $prefix (once; may take a minute)" >&2
   rm -f "$state/prefix.ready"
-  if ! wineboot -i >"$state/wineboot.log" 2>&1; then
+  if ! wineboot -i >"$state/wineboot.log" 2>&1 8>&-; then
     echo "wine-run: wineboot failed (see $state/wineboot.log)" >&2
     exit 2
   fi
-  wineserver -w
+  wineserver -w 8>&-
   touch "$state/prefix.ready"
+fi
+# One wine server for a whole session of runs, ended by the watcher with Xvfb: a server that
+# ends between two runs refuses a run that starts just then ("cannot connect").
+if [ -n "${fresh_display:-}" ]; then
+  wineserver -w 8>&-
+  setsid wineserver -p </dev/null >/dev/null 2>&1 8>&- 9>&-
 fi
 flock -u 9
 exec 9>&-
 
-wine "$@"
+# The users lock stays with this script: Wine's own processes (services.exe, ...) outlive the
+# run and must not hold it.
+wine "$@" 8>&-
