@@ -94,13 +94,15 @@ if [ ! -f "$state/prefix.ready" ] || [ ! -d "$prefix" ]; then
 fi
 # One wine server for a whole session of runs, ended by the watcher with Xvfb: a server that
 # ends between two runs refuses a run that starts just then ("cannot connect").
+# Wine's own processes (services.exe, ...) start with the first program of the session and
+# stay with the server: started here, they hold no run's output open.
 if [ -n "${fresh_display:-}" ]; then
   wineserver -w 8>&-
   setsid wineserver -p </dev/null >/dev/null 2>&1 8>&- 9>&-
+  wine cmd /c exit </dev/null >/dev/null 2>&1 8>&- 9>&-
 fi
 flock -u 9
 exec 9>&-
 
-# The users lock stays with this script: Wine's own processes (services.exe, ...) outlive the
-# run and must not hold it.
+# The users lock stays with this script.
 wine "$@" 8>&-
