@@ -180,11 +180,7 @@ void TForm1::RunTick() {
 void TForm1::QueueFastGroup() {
   for (const TSimRead& read : kFastReads) QueueRead(read);
 
-  // The flag is taken before HeldQnh is read: the reader stores the setting first.
-  if (QnhFromEfis.exchange(0) != 0) {
-    QnhToWrite = HeldQnh.load();
-    QueueWrite(kQnhOffset, sizeof QnhToWrite, &QnhToWrite);
-  }
+  if (TakeQnhFromEfis(&QnhToWrite)) QueueWrite(kQnhOffset, sizeof QnhToWrite, &QnhToWrite);
 
   InputReadsQueued = false;
   if (AutopilotEngaged.load() != 0) {

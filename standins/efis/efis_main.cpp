@@ -36,7 +36,7 @@ bool ParseCount(const char* text, long* value) {
 }
 
 int BadUsage(const char* what, const char* arg) {
-  std::fprintf(stderr, "korvan-efis: %s: %s\n%s", what, arg, kUsage);
+  std::fprintf(stderr, "korvan-efis: %s: %s\n%s%s", what, arg, kUsage, efisunit::kOutputUsage);
   return 2;
 }
 
@@ -44,11 +44,13 @@ int BadUsage(const char* what, const char* arg) {
 
 int main(int argc, char** argv) {
   efisunit::UnitOptions options;
+  std::string badValue;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(arg, "--help") == 0) {
       std::fputs(kUsage, stdout);
+      std::fputs(efisunit::kOutputUsage, stdout);
       return 0;
     } else if (std::strcmp(arg, "--unit") == 0 && hasValue) {
       options.unit = argv[++i];
@@ -66,6 +68,8 @@ int main(int argc, char** argv) {
       options.record = argv[++i];
     } else if (std::strcmp(arg, "--verbose") == 0) {
       options.verbose = true;
+    } else if (efisunit::ParseOutputOption(argc, argv, &i, &options.outputs, &badValue)) {
+      if (!badValue.empty()) return BadUsage(badValue.c_str(), argv[i]);
     } else {
       return BadUsage("unknown option or missing value", arg);
     }

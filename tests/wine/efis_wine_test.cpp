@@ -18,6 +18,7 @@
 #include "platform/device.h"
 #include "platform/toolkit.h"
 #include "standins/efis/frame_check.h"
+#include "tests/wine/efis_pipes.h"
 
 namespace {
 
@@ -27,35 +28,15 @@ using Frame = std::vector<std::uint8_t>;
 constexpr platform::DeviceClassGuid kEfisClass = {
     0x0577ABC6, 0xB5F2, 0x4025, {0x82, 0x30, 0xAA, 0x4F, 0x8C, 0x0E, 0x9E, 0x60}};
 
-HANDLE MakePipe(const std::string& name, DWORD direction) {
-  return CreateNamedPipeA(name.c_str(), direction,
-                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
-                          nullptr);
-}
-
 // The unit: the device pipe, PIPE00 (the unit writes, the bridge reads) and PIPE01 (the bridge
 // writes). A thread takes the frames arriving on PIPE01, whole, and after `dropAfter` of them
 // closes that pipe as an unplugged unit would.
-class PipeUnit {
+class PipeUnit : public EfisPipes {
  public:
-  explicit PipeUnit(int dropAfter) : dropAfter_(dropAfter) {
-    static int count = 0;
-    base = "\\\\.\\pipe\\korvan-efis-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++count);
-    device = MakePipe(base, PIPE_ACCESS_DUPLEX);
-    toBridge = MakePipe(base + "\\PIPE00", PIPE_ACCESS_OUTBOUND);
-    fromBridge = MakePipe(base + "\\PIPE01", PIPE_ACCESS_INBOUND);
-  }
+  explicit PipeUnit(int dropAfter) : EfisPipes("korvan-efis-"), dropAfter_(dropAfter) {}
   ~PipeUnit() {
     EfisCloseHandles();  // the bridge's close ends a read the unit still waits in
     if (reader_.joinable()) reader_.join();
-    for (HANDLE h : {device, toBridge, fromBridge}) {
-      if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-  }
-  bool Made() const {
-    return device != INVALID_HANDLE_VALUE && toBridge != INVALID_HANDLE_VALUE &&
-           fromBridge != INVALID_HANDLE_VALUE;
   }
   // After the bridge has opened the pipes.
   void StartReading() {
@@ -85,9 +66,6 @@ class PipeUnit {
     std::lock_guard<std::mutex> lock(mutex_);
     return frames_;
   }
-
-  std::string base;
-  HANDLE device, toBridge, fromBridge;
 
  private:
   int dropAfter_;
