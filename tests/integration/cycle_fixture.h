@@ -18,7 +18,6 @@
 #include "app/Unit1.h"
 #include "efis/EfisReader.h"
 #include "efis/FrameMath.h"
-#include "efis/FrameMath.h"
 #include "efis/SharedState.h"
 #include "platform/null/null_toolkit.h"
 #include "simlink/SimLinkClient.h"
