@@ -1,6 +1,7 @@
 // The toolkit on Win32: a registered window class per form, the standard EDIT, BUTTON and
 // STATIC controls and the common-controls trackbar, and a message loop that sleeps in
-// MsgWaitForMultipleObjectsEx until a message or the idle handler's wake time.
+// MsgWaitForMultipleObjectsEx until a message or the idle handler's wake time. The application
+// has a window of its own, which carries its title and owns the forms.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
@@ -40,13 +41,31 @@ struct FormPeer : TPeer {
 
 bool Initialized = false;
 std::vector<FormPeer*> Forms;
+// The application's window: captioned, of no size, showing only as the task bar's button. It
+// carries the application's title, so that is what the task bar shows, and owns every form,
+// so no form gets a button of its own.
+HWND AppWindow = nullptr;
+constexpr char kAppWindowClass[] = "TApplication";
+// The forms the application's minimizing hid, shown again when it is restored. (Windows hides
+// owned windows with their owner by itself; Wine only owned pop-ups.)
+std::vector<HWND> HiddenWithApp;
 HANDLE WakeEvent = nullptr;
 std::once_flag WakeEventMade;
+
+// The application's title; without one, the program's file name without its extension.
+std::string AppTitle() {
+  if (Application != nullptr && !Application->Title.empty()) return Application->Title;
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string name = path;
+  name = name.substr(name.find_last_of("\\/") + 1);
+  return name.substr(0, name.find_last_of('.'));
+}
 
 [[noreturn]] void Fatal(const std::string& what) {
   std::string text = "Win32: " + what + " (error " + std::to_string(GetLastError()) + ")";
   std::fprintf(stderr, "%s\n", text.c_str());
-  MessageBoxA(nullptr, text.c_str(), "Korvan", MB_OK | MB_ICONERROR);
+  MessageBoxA(nullptr, text.c_str(), AppTitle().c_str(), MB_OK | MB_ICONERROR);
   std::exit(1);
 }
 
@@ -177,12 +196,80 @@ LRESULT CALLBACK FormProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       ToolkitGuard([form] { form->Form->Close(); });
       return 0;  // the toolkit hides the window itself when the close is allowed
+    case WM_SYSCOMMAND:
+      // The main form minimizes the application: its button stays, the forms hide with it.
+      if ((wParam & 0xFFF0) == SC_MINIMIZE && form->Form == Application->MainForm) {
+        return SendMessageA(AppWindow, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+      }
+      return DefWindowProcA(window, msg, wParam, lParam);
+    default:
+      return DefWindowProcA(window, msg, wParam, lParam);
+  }
+}
+
+HWND MainWindow();
+
+// The application window's messages: those of its task bar button.
+LRESULT CALLBACK AppProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_CLOSE:  // "Close" on the button's menu closes the main form
+      if (Application->MainForm != nullptr) ToolkitGuard([] { Application->MainForm->Close(); });
+      return 0;
+    case WM_SETFOCUS: {  // activated through its button: the main form takes the focus
+      HWND main = MainWindow();
+      if (main != nullptr && IsWindowVisible(main) && IsWindowEnabled(main)) SetFocus(main);
+      return 0;
+    }
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_MINIMIZE) {
+        for (FormPeer* form : Forms) {
+          if (!IsWindowVisible(form->Window)) continue;
+          HiddenWithApp.push_back(form->Window);
+          ShowWindow(form->Window, SW_HIDE);
+        }
+      }
+      return DefWindowProcA(window, msg, wParam, lParam);
+    case WM_SIZE:
+      if (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED) {
+        std::vector<HWND> hidden;
+        hidden.swap(HiddenWithApp);
+        for (HWND form : hidden) {
+          if (IsWindow(form)) ShowWindow(form, SW_SHOW);
+        }
+      }
+      return DefWindowProcA(window, msg, wParam, lParam);
     default:
       return DefWindowProcA(window, msg, wParam, lParam);
   }
 }
 
 // ---- Building the native window ----
+
+HICON MainIcon() {
+  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1));
+  return icon != nullptr ? icon : LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+}
+
+// Made with the first form, titled then; shown, without taking the activation, with each form.
+HWND TheAppWindow() {
+  if (AppWindow != nullptr) return AppWindow;
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = AppProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hIcon = MainIcon();
+  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.lpszClassName = kAppWindowClass;
+  if (RegisterClassExA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    Fatal("failed to register the application's window class");
+  }
+  AppWindow = CreateWindowExA(0, kAppWindowClass, AppTitle().c_str(),
+                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                              GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2,
+                              0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (AppWindow == nullptr) Fatal("failed to create the application's window");
+  return AppWindow;
+}
 
 void RegisterFormClass(const std::string& name) {
   WNDCLASSEXA existing = {};
@@ -192,8 +279,7 @@ void RegisterFormClass(const std::string& name) {
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = FormProc;
   wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));
-  if (wc.hIcon == nullptr) wc.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  wc.hIcon = MainIcon();
   wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = name.c_str();
@@ -300,7 +386,7 @@ FormPeer& CreateFormPeer(TForm& form) {
   peer->Window =
       CreateWindowExA(0, form.ClassName.c_str(), form.Caption().c_str(),
                       WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, form.Left, form.Top, form.Width,
-                      form.Height, nullptr, nullptr, GetModuleHandleA(nullptr), peer);
+                      form.Height, TheAppWindow(), nullptr, GetModuleHandleA(nullptr), peer);
   if (peer->Window == nullptr) Fatal("failed to create the window of " + form.Name);
   // Created in tab order, so the dialog navigation of the loop follows it.
   std::vector<std::pair<TControl*, int>> controls;
@@ -351,6 +437,8 @@ void ToolkitBackendInitialize() {
 bool ToolkitBackendShowForm(TForm& form) {
   auto* peer = dynamic_cast<FormPeer*>(form.Peer);
   if (peer == nullptr) peer = &CreateFormPeer(form);
+  SetWindowTextA(AppWindow, AppTitle().c_str());
+  ShowWindow(AppWindow, SW_SHOWNOACTIVATE);
   ShowWindow(peer->Window, SW_SHOWNORMAL);
   UpdateWindow(peer->Window);
   // Showing activates the window (WM_ACTIVATEAPP, WM_ACTIVATE, sent before ShowWindow returns)
@@ -417,6 +505,9 @@ void ToolkitBackendRunBegins() {
 void ToolkitBackendRunEnded() {
   platform::EndFineTimer();
   while (!Forms.empty()) DestroyFormPeer(Forms.back());
+  if (AppWindow != nullptr) DestroyWindow(AppWindow);
+  AppWindow = nullptr;
+  HiddenWithApp.clear();
 }
 
 void ToolkitBackendMessageBox(const std::string& title, const std::string& text) {
