@@ -1,9 +1,5 @@
 #include "standins/efis/efis_outputs.h"
 
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -32,8 +28,6 @@ namespace {
 constexpr long kMaxServoHz = 1000;
 constexpr long kQnhStep = 10;  // 1 hPa
 constexpr long kMaxQnh = 65535;
-
-termios savedTerminal;
 
 void Say(const char* line) {
   std::fputs(line, stdout);
@@ -123,24 +117,8 @@ void MakeServoFrame(const OutputOptions& options, std::uint8_t (&frame)[kServoFr
   std::memcpy(frame, bytes, sizeof bytes);
 }
 
-void UnitOutputs::Begin() {
-  keyFd_ = STDIN_FILENO;
-  if (!isatty(STDIN_FILENO)) return;  // a pipe's keys are read as they come
-  // Only the terminal's foreground may read it: a unit started in the background would stop.
-  if (tcgetpgrp(STDIN_FILENO) != getpgrp() || tcgetattr(STDIN_FILENO, &savedTerminal) != 0) {
-    keyFd_ = -1;
-    return;
-  }
-  termios keys = savedTerminal;
-  keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-  keys.c_cc[VMIN] = 1;
-  keys.c_cc[VTIME] = 0;
-  terminalSet_ = tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
-}
-
 void UnitOutputs::End() {
-  if (terminalSet_) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-  terminalSet_ = false;
+  RestoreKeys();
   char line[128];
   std::snprintf(line, sizeof line, "sent %ld servo frames and %ld QNH frames, dropped %ld",
                 servoSent_, qnhSent_, dropped_);
@@ -167,17 +145,6 @@ void UnitOutputs::ReadPipeOpened(std::uint64_t now) {
   if (options_.qnhAtOpen) qnhPending_ = true;
 }
 
-void UnitOutputs::KeysReady(std::uint64_t now) {
-  char keys[64];
-  const ssize_t n = read(keyFd_, keys, sizeof keys);
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-  if (n <= 0) {
-    keyFd_ = -1;  // no more keys will come
-    return;
-  }
-  for (ssize_t k = 0; k < n; ++k) Key(keys[k], now);
-}
-
 void UnitOutputs::Key(char key, std::uint64_t) {
   long qnh = qnh_;
   if (key == '+') qnh += kQnhStep;
@@ -198,15 +165,6 @@ bool UnitOutputs::Silent(std::uint64_t now) const {
   if (options_.silentForS <= 0) return true;
   const std::uint64_t quiet = static_cast<std::uint64_t>(options_.silentForS) * 1000;
   return since % (speak + quiet) >= speak;
-}
-
-void UnitOutputs::Send(int conn, const std::uint8_t* frame, std::size_t size, long* sent) {
-  const ssize_t n = send(conn, frame, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-  if (n == static_cast<ssize_t>(size)) {
-    ++*sent;
-  } else {
-    ++dropped_;  // no room (a bridge that does not read) or the connection is ending
-  }
 }
 
 void UnitOutputs::SendQnh(int conn) {

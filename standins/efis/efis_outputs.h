@@ -66,6 +66,7 @@ class UnitOutputs {
   long FramesDropped() const { return dropped_; }
 
  private:
+  void RestoreKeys();  // the terminal as Begin found it
   bool Silent(std::uint64_t now) const;
   void Send(int conn, const std::uint8_t* frame, std::size_t size, long* sent);
   void SendQnh(int conn);
