@@ -163,6 +163,38 @@ TEST_F(BridgeFrames, TimerPacedCycleSendsEachKindAtItsRateAndThePanelShowsTheFli
   }
 }
 
+// The first ten ticks beside korvan-sim's fixed state, byte for byte as the shared reference
+// has them; korvan-bridge.exe is held to the same file under Wine.
+TEST_F(BridgeFrames, FirstCycleSendsTheReferenceFramesByteForByte) {
+  const std::string record = dir_ + "/efis.record";
+  StartStandIns({"--record", record, "--servo-rate", "0"});
+  CreateWindow();
+  for (int i = 0; i < 10; ++i) Tick();
+
+  std::vector<std::string> expected;
+  std::ifstream reference(KORVAN_FIRST_CYCLE_FRAMES);
+  std::string line;
+  while (std::getline(reference, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    std::string type, hex;
+    words >> type >> hex;
+    expected.push_back(type + " " + std::to_string(hex.size() / 2) + " " + hex);
+  }
+  ASSERT_EQ(expected.size(), 24u);
+  std::vector<std::string> frames;
+  for (int i = 0; i < 1000 && frames.size() < expected.size(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the unit records on its own
+    frames.clear();
+    std::ifstream in(record);
+    while (std::getline(in, line)) {
+      const std::size_t at = line.find(" frame ");
+      if (at != std::string::npos) frames.push_back(line.substr(at + 7));
+    }
+  }
+  EXPECT_EQ(frames, expected);
+}
+
 TEST_F(BridgeFrames, BadSlowValueEndsItsTickUnsentAndIsReportedOncePerEpisode) {
   StartStandIns({"--verbose"});
   CreateWindow();

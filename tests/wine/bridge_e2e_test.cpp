@@ -1,0 +1,757 @@
+// korvan-bridge.exe end to end under Wine, beside korvan-sim.exe (owning "UIPCMAIN", then
+// "FS98MAIN") and an EFIS unit served by this program (standins/efis/win32_efis_device.h), which
+// the bridge finds through its own SetupAPI discovery. Everything is read from outside the
+// bridge, as another program on the desktop would: its windows through window messages, its
+// frames at the unit's pipes, its simulator writes in korvan-sim's record, its threads and
+// handles through the system's lists.
+#include <windows.h>
+// windows.h first.
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "simlink/SimLinkClient.h"
+#include "standins/efis/frame_check.h"
+#include "standins/efis/win32_efis_device.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+using Frame = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+
+const char kTitle[] = "Korvan EFIS to Flightsim bridge";
+const char kCaption[] = "Microsoft FlightSim to Korvan Avionics EFIS bridge";
+
+// The toolkit's control IDs of the main window.
+constexpr int kMemo1 = 1001;
+constexpr int kButton1 = 1002;
+constexpr int kButton2 = 1003;
+constexpr int kTrackBar1 = 1004;
+constexpr int kTrackBar2 = 1005;
+constexpr int kLabel7 = 1017;
+
+// Far more than Wine ever takes: a busy machine slows the tests down but never fails them.
+constexpr DWORD kWaitMs = 60000;
+
+const Lines kConnectedLog = {"Connected to FSX", "EFIS detected on USB, driver initialized.",
+                             "EFIS data read channel OK", "EFIS data write channel OK"};
+
+bool WaitUntil(const std::function<bool()>& ready, DWORD timeoutMs = kWaitMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  while (!ready()) {
+    if (GetTickCount64() > end) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+// The build gives Unix paths; under Wine drive Z: is the Unix root.
+std::string WindowsPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string windows = "Z:" + path;
+  for (char& c : windows) {
+    if (c == '/') c = '\\';
+  }
+  return windows;
+}
+
+std::string Hex(const Frame& frame) {
+  char text[2 * 512 + 1];
+  efisunit::HexBytes(frame.data(), frame.size(), text, sizeof text);
+  return text;
+}
+
+Frame FromHex(const std::string& hex) {
+  Frame frame;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    frame.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  }
+  return frame;
+}
+
+Frame ServoFrame(int bankMode, int bankPos, int pitchMode, int pitchPos) {
+  return {8,
+          0,
+          1,
+          14,
+          static_cast<std::uint8_t>(bankMode),
+          0,
+          static_cast<std::uint8_t>(bankPos >> 7),
+          static_cast<std::uint8_t>(bankPos & 0x7F),
+          static_cast<std::uint8_t>(pitchMode),
+          0,
+          static_cast<std::uint8_t>(pitchPos >> 7),
+          static_cast<std::uint8_t>(pitchPos & 0x7F)};
+}
+
+// ---- Windows of another process ----
+
+std::string TextOf(HWND window) {
+  const LRESULT length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(std::strlen(text.c_str()));
+  return text;
+}
+
+std::string ClassOf(HWND window) {
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+// The top-level windows of a process, of a class (any when null).
+std::vector<HWND> WindowsOf(DWORD process, const char* windowClass) {
+  struct Search {
+    DWORD process;
+    const char* windowClass;
+    std::vector<HWND> found;
+  } search{process, windowClass, {}};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == s->process && (s->windowClass == nullptr || ClassOf(window) == s->windowClass))
+          s->found.push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitForWindowOf(DWORD process, const char* windowClass) {
+  HWND found = nullptr;
+  WaitUntil([&] {
+    std::vector<HWND> windows = WindowsOf(process, windowClass);
+    found = windows.empty() ? nullptr : windows.front();
+    return found != nullptr;
+  });
+  return found;
+}
+
+Lines SplitLines(const std::string& text) {
+  Lines lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+// ---- Threads and handles of another process ----
+
+// Each thread of the process, by id and creation time (Wine reuses ids).
+std::set<std::pair<DWORD, ULONGLONG>> ThreadsOf(DWORD process) {
+  std::set<std::pair<DWORD, ULONGLONG>> threads;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != process) continue;
+    HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) continue;  // ended meanwhile
+    FILETIME created{}, exited{}, kernel{}, user{};
+    DWORD code = 0;
+    if (GetThreadTimes(thread, &created, &exited, &kernel, &user) &&
+        GetExitCodeThread(thread, &code) && code == STILL_ACTIVE) {
+      threads.emplace(entry.th32ThreadID,
+                      static_cast<ULONGLONG>(created.dwHighDateTime) << 32 | created.dwLowDateTime);
+    }
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return threads;
+}
+
+// SYSTEM_HANDLE_INFORMATION of NtQuerySystemInformation, class 16.
+struct SystemHandleEntry {
+  USHORT ProcessId;
+  USHORT CreatorBackTraceIndex;
+  UCHAR ObjectType;
+  UCHAR Attributes;
+  USHORT Value;
+  PVOID Object;
+  ULONG GrantedAccess;
+};
+struct SystemHandles {
+  ULONG Count;
+  SystemHandleEntry Entries[1];
+};
+
+// The handles another process holds, by the name of their object type ("Thread", "File", ...),
+// each looked at through a duplicate. Wine's own wait handle of a synchronous read has a type
+// without a name (""): a thread killed while it waits in its read leaves that one behind,
+// which Windows, having no such handle, does not.
+using HandleTypes = std::map<std::wstring, int>;
+HandleTypes HandlesOf(DWORD pid, HANDLE process) {
+  std::vector<char> buffer(1 << 20);
+  ULONG length = 0;
+  NTSTATUS status;
+  while ((status = NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(16),
+                                            buffer.data(), static_cast<ULONG>(buffer.size()),
+                                            &length)) == static_cast<NTSTATUS>(0xC0000004L)) {
+    buffer.resize(buffer.size() * 2);  // STATUS_INFO_LENGTH_MISMATCH
+  }
+  HandleTypes types;
+  if (status != 0) return types;
+  const auto* handles = reinterpret_cast<const SystemHandles*>(buffer.data());
+  for (ULONG i = 0; i < handles->Count; ++i) {
+    const SystemHandleEntry& entry = handles->Entries[i];
+    if (entry.ProcessId != static_cast<USHORT>(pid)) continue;
+    std::wstring name = L"(not duplicated)";
+    HANDLE copy = nullptr;
+    if (DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entry.Value)),
+                        GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+      alignas(8) char info[1024];
+      ULONG size = 0;
+      name = L"(unknown)";
+      if (NtQueryObject(copy, ObjectTypeInformation, info, sizeof info, &size) == 0) {
+        const auto* type = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(info);
+        name.assign(type->TypeName.Buffer, type->TypeName.Length / sizeof(wchar_t));
+      }
+      CloseHandle(copy);
+    }
+    ++types[name];
+  }
+  return types;
+}
+
+HandleTypes Named(HandleTypes types) {
+  types.erase(L"");
+  return types;
+}
+
+std::string Describe(const HandleTypes& types) {
+  std::string text;
+  for (const auto& [name, count] : types) {
+    text += std::string(name.begin(), name.end()) + ":" + std::to_string(count) + " ";
+  }
+  return text;
+}
+
+// ---- The EFIS unit ----
+
+class Unit {
+ public:
+  Unit()
+      : device_([this](const std::uint8_t* frame, std::size_t size) { Took(frame, size); },
+                [this](efisunit::UnitPipe pipe, bool opened) { Changed(pipe, opened); }) {}
+
+  bool Start(std::string* error) { return device_.Start({}, error); }
+  void Stop() { device_.Stop(); }
+  bool Send(const Frame& frame) { return device_.Send(frame.data(), frame.size(), kWaitMs); }
+
+  std::vector<Frame> Frames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+  }
+  std::size_t FrameCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_.size();
+  }
+  // The frames of one type since the `from`th frame.
+  std::vector<Frame> FramesOfType(std::uint8_t type, std::size_t from = 0) {
+    std::vector<Frame> found;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = from; i < frames_.size(); ++i) {
+      if (frames_[i].size() > 3 && frames_[i][3] == type) found.push_back(frames_[i]);
+    }
+    return found;
+  }
+  Lines Events() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+
+ private:
+  void Took(const std::uint8_t* frame, std::size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frames_.emplace_back(frame, frame + size);
+  }
+  void Changed(efisunit::UnitPipe pipe, bool opened) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(std::string(opened ? "open " : "close ") +
+                      (pipe == efisunit::UnitPipe::ToBridge ? "PIPE00" : "PIPE01"));
+  }
+
+  std::mutex mutex_;
+  std::vector<Frame> frames_;
+  Lines events_;
+  efisunit::Win32EfisDevice device_;
+};
+
+// Servo frames at about 20 Hz, each once the bridge has read the one before, while it runs.
+class ServoSender {
+ public:
+  ServoSender(Unit& unit, const Frame& frame) : unit_(unit), frame_(frame) {
+    thread_ = std::thread([this] {
+      while (running_.load()) {
+        Frame frame;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          frame = frame_;
+        }
+        unit_.Send(frame);
+        Sleep(50);
+      }
+    });
+  }
+  ~ServoSender() {
+    running_ = false;
+    thread_.join();
+  }
+  void Set(const Frame& frame) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frame_ = frame;
+  }
+
+ private:
+  Unit& unit_;
+  std::mutex mutex_;
+  Frame frame_;
+  std::atomic<bool> running_{true};
+  std::thread thread_;
+};
+
+// ---- The scenario ----
+
+struct Setting {
+  const char* windowClass;
+  int restarts;  // the reader restarts the watchdog test waits through
+};
+
+void PrintTo(const Setting& setting, std::ostream* out) {
+  *out << setting.windowClass << ", " << setting.restarts << " reader restarts";
+}
+
+class BridgeE2E : public ::testing::TestWithParam<Setting> {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    dir_ = std::string(temp) + "korvan-e2e-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(GetTickCount64());
+    ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr)) << GetLastError();
+    simRecord_ = dir_ + "\\sim.record";
+    std::string error;
+    ASSERT_TRUE(unit_.Start(&error)) << error;
+    StartSim();
+    ASSERT_TRUE(bridge_.Start(KORVAN_BRIDGE_EXE, {})) << bridge_.ErrorText();
+    form_ = WaitForWindowOf(bridge_.ProcessId(), "TForm1");
+    ASSERT_NE(form_, nullptr) << "no TForm1 window";
+    ASSERT_TRUE(WaitUntil([this] { return GetDlgItem(form_, kLabel7) != nullptr; }));
+    memo_ = GetDlgItem(form_, kMemo1);
+    ASSERT_TRUE(WaitUntil([this] { return Log().size() >= kConnectedLog.size(); })) << Text();
+  }
+
+  void TearDown() override {
+    if (simLinkOpen_) SimLinkClose();
+    if (bridge_.Running()) {
+      PostMessageA(form_, WM_CLOSE, 0, 0);
+      EXPECT_TRUE(bridge_.WaitForExit(kWaitMs));
+      EXPECT_EQ(bridge_.ExitCode(), 0);
+    }
+    if (sim_) sim_->Stop();
+    unit_.Stop();
+    DeleteFileA(simRecord_.c_str());
+    RemoveDirectoryA(dir_.c_str());
+  }
+
+  void StartSim() {
+    sim_ = std::make_unique<testsupport::ChildProcess>();
+    ASSERT_TRUE(
+        sim_->Start(KORVAN_SIM_EXE, {"--class", GetParam().windowClass, "--record", simRecord_}))
+        << sim_->ErrorText();
+    ASSERT_TRUE(sim_->WaitForLine("korvan-sim ready", kWaitMs));
+  }
+
+  Lines Log() { return SplitLines(TextOf(memo_)); }
+  std::string Text() { return TextOf(memo_); }
+  int Slider(int id) {
+    return static_cast<int>(SendMessageA(GetDlgItem(form_, id), TBM_GETPOS, 0, 0));
+  }
+  std::string Label7() { return TextOf(GetDlgItem(form_, kLabel7)); }
+
+  // The data of every write korvan-sim took at `offset`, in hex, oldest first.
+  std::vector<std::string> SimWrites(unsigned offset) {
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, "id 2 offset 0x%04X ", offset);
+    std::vector<std::string> writes;
+    std::ifstream in(simRecord_);
+    std::string line;
+    while (std::getline(in, line)) {
+      const std::size_t at = line.find(wanted);
+      const std::size_t data = line.find(" data ");
+      if (at != std::string::npos && data != std::string::npos)
+        writes.push_back(line.substr(data + 6));
+    }
+    return writes;
+  }
+  bool SimWroteLast(unsigned offset, const std::string& hex) {
+    const std::vector<std::string> writes = SimWrites(offset);
+    return !writes.empty() && writes.back() == hex;
+  }
+
+  // The test's own link to korvan-sim, beside the bridge's.
+  void OpenSimLink() {
+    SimResult code = SimOkay;
+    ASSERT_TRUE(SimLinkOpen(0, code)) << code;
+    simLinkOpen_ = true;
+  }
+  template <typename T>
+  void SimulatorHolds(std::uint32_t offset, T value) {
+    static T source;
+    source = value;
+    SimResult code = SimOkay;
+    ASSERT_TRUE(SimLinkWrite(offset, sizeof source, &source, code));
+    ASSERT_TRUE(SimLinkProcess(code)) << code;
+  }
+  std::uint16_t SimulatorU16(std::uint32_t offset) {
+    static std::uint16_t value;
+    value = 0;
+    SimResult code = SimOkay;
+    EXPECT_TRUE(SimLinkRead(offset, sizeof value, &value, code));
+    EXPECT_TRUE(SimLinkProcess(code)) << code;
+    return value;
+  }
+
+  // A QNH from the unit, until the simulator has taken it (`hex`, the write's bytes). Each is
+  // sent just after a slow tick's sensor frame: one that arrives just before a slow tick is
+  // overruled by the simulator's own setting, as the cycle is made, and is sent again.
+  bool QnhReachesSimulator(std::uint16_t tenths, const std::string& hex) {
+    const Frame qnh = {
+        2, 0, 1, 6, static_cast<std::uint8_t>(tenths), static_cast<std::uint8_t>(tenths >> 8)};
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      const std::size_t from = unit_.FrameCount();
+      if (!WaitUntil([&] { return !unit_.FramesOfType(0, from).empty(); })) return false;
+      if (!unit_.Send(qnh)) return false;
+      if (WaitUntil([&] { return SimWroteLast(0x0330, hex); }, 3000)) return true;
+    }
+    return false;
+  }
+
+  // The bridge's modal message box, once one shows.
+  HWND WaitForMessageBox() {
+    HWND box = nullptr;
+    WaitUntil([&] {
+      for (HWND window : WindowsOf(bridge_.ProcessId(), "#32770")) {
+        if (IsWindowVisible(window)) box = window;
+      }
+      return box != nullptr;
+    });
+    return box;
+  }
+
+  std::string dir_;
+  std::string simRecord_;
+  Unit unit_;
+  std::unique_ptr<testsupport::ChildProcess> sim_;
+  testsupport::ChildProcess bridge_;
+  HWND form_ = nullptr;
+  HWND memo_ = nullptr;
+  bool simLinkOpen_ = false;
+};
+
+std::vector<Frame> FirstCycleFrames() {
+  std::ifstream in(WindowsPath(KORVAN_FIRST_CYCLE_FRAMES));
+  std::vector<Frame> frames;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    int type = -1;
+    std::string hex;
+    words >> type >> hex;
+    Frame frame = FromHex(hex);
+    EXPECT_TRUE(frame.size() > 3 && frame[3] == type) << line;
+    frames.push_back(frame);
+  }
+  return frames;
+}
+
+TEST_P(BridgeE2E, ConnectsBothLinksAndSendsTheFirstCycleByteForByteAsTheLinuxBridge) {
+  EXPECT_EQ(Log(), kConnectedLog);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(form_, kButton1)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(form_, kButton2)));
+  const std::vector<Frame> expected = FirstCycleFrames();
+  ASSERT_EQ(expected.size(), 24u);
+  ASSERT_TRUE(WaitUntil([&] { return unit_.FrameCount() >= expected.size(); }));
+  const std::vector<Frame> frames = unit_.Frames();
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(Hex(frames[i]), Hex(expected[i])) << "frame " << i;
+  }
+  Lines events = unit_.Events();
+  std::sort(events.begin(), events.end());
+  EXPECT_EQ(events, (Lines{"open PIPE00", "open PIPE01"}));
+  EXPECT_TRUE(WaitUntil([this] { return Label7() == "AutoPilot is not engaged"; })) << Label7();
+}
+
+// The application's window carries the title: the task bar shows what an unowned, visible window
+// without WS_EX_TOOLWINDOW says, and owned windows only with WS_EX_APPWINDOW. The message box
+// carries it too.
+TEST_P(BridgeE2E, TheTaskBarAndTheMessageBoxesShowTheApplicationTitle) {
+  std::vector<HWND> onTaskBar;
+  for (HWND window : WindowsOf(bridge_.ProcessId(), nullptr)) {
+    const LONG_PTR exStyle = GetWindowLongPtrA(window, GWL_EXSTYLE);
+    const bool unowned = GetWindow(window, GW_OWNER) == nullptr;
+    if (IsWindowVisible(window) && !(exStyle & WS_EX_TOOLWINDOW) &&
+        (unowned || (exStyle & WS_EX_APPWINDOW)))
+      onTaskBar.push_back(window);
+  }
+  ASSERT_EQ(onTaskBar.size(), 1u);
+  HWND app = onTaskBar.front();
+  EXPECT_EQ(ClassOf(app), "TApplication");
+  EXPECT_EQ(TextOf(app), kTitle);
+  EXPECT_EQ(GetWindow(form_, GW_OWNER), app);
+  EXPECT_EQ(TextOf(form_), kCaption);
+
+  // Minimizing the window minimizes the application: the button stays, the window goes.
+  PostMessageA(form_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return IsIconic(app) && !IsWindowVisible(form_); }, 5000))
+      << IsIconic(app) << IsWindowVisible(form_) << IsIconic(form_);
+  PostMessageA(app, WM_SYSCOMMAND, SC_RESTORE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsIconic(app) && IsWindowVisible(form_); }));
+
+  // A value the cycle cannot convert: the error's box, under the title.
+  OpenSimLink();
+  SimulatorHolds<double>(0x2848, std::numeric_limits<double>::quiet_NaN());
+  HWND box = WaitForMessageBox();
+  ASSERT_NE(box, nullptr) << "no message box";
+  EXPECT_EQ(TextOf(box), kTitle);
+  EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)), "Invalid floating point operation");
+  SimulatorHolds<double>(0x2848, 5.0);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+  // The program goes on: the next cycle sends its sensor frame again.
+  const std::size_t before = unit_.FrameCount();
+  EXPECT_TRUE(WaitUntil([&] { return !unit_.FramesOfType(0, before).empty(); }));
+  EXPECT_EQ(Log(), kConnectedLog);
+}
+
+TEST_P(BridgeE2E, ServoFramesFlyTheSimulatorTheSlidersFollowAndTheStatusComesBack) {
+  OpenSimLink();
+  // Positions 5600 and 7700 give the commands 4096 and -2048 (16384 - (P - 1400) x 2048 / 700):
+  // the aileron and elevator writes, the sliders at 4096 x 2 / 32 = 256 and -(-2048 x 2 / 32) =
+  // 128, and the status values -8192 / 32 = -256 and 4096 / 32 = 128.
+  ServoSender sender(unit_, ServoFrame(3, 5600, 0, 7700));
+  EXPECT_TRUE(WaitUntil([this] { return Label7() == "AutoPilot is engaged"; })) << Label7();
+  EXPECT_TRUE(WaitUntil([this] { return Slider(kTrackBar1) == 256 && Slider(kTrackBar2) == 128; }))
+      << Slider(kTrackBar1) << " " << Slider(kTrackBar2);
+  EXPECT_TRUE(WaitUntil([this] { return SimWroteLast(0x0BB6, "0010"); }));
+  EXPECT_TRUE(WaitUntil([this] { return SimWroteLast(0x0BB2, "00F8"); }));
+  const std::string engagedStatus =
+      "1000010f000000ff0000800000000000"
+      "00000000";
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::vector<Frame> status = unit_.FramesOfType(15);
+    return !status.empty() && Hex(status.back()) == engagedStatus;
+  }));
+
+  // Disengaged: the sliders show the simulator's own inputs, and the status frame them.
+  sender.Set(ServoFrame(0, 7000, 0, 7000));
+  EXPECT_TRUE(WaitUntil([this] { return Label7() == "AutoPilot is not engaged"; })) << Label7();
+  SimulatorHolds<std::int16_t>(0x0BB6, -3200);
+  SimulatorHolds<std::int16_t>(0x0BB2, 1600);
+  EXPECT_TRUE(WaitUntil([this] { return Slider(kTrackBar1) == -100 && Slider(kTrackBar2) == -50; }))
+      << Slider(kTrackBar1) << " " << Slider(kTrackBar2);
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::vector<Frame> status = unit_.FramesOfType(15);
+    return !status.empty() && Hex(status.back()) ==
+                                  "1000010f0000640000"
+                                  "00ceff0000000000000000";
+  }));
+
+  // A QNH set on the unit: 1000.0 hPa is 16000 sixteenths at 0x0330.
+  EXPECT_TRUE(QnhReachesSimulator(10000, "803E"));
+  EXPECT_EQ(SimulatorU16(0x0330), 16000);
+  // And one set in the simulator goes to the unit: 16227 sixteenths is 10141 tenths.
+  const std::size_t before = unit_.FrameCount();
+  SimulatorHolds<std::uint16_t>(0x0330, 16227);
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::vector<Frame> qnh = unit_.FramesOfType(6, before);
+    return !qnh.empty() && Hex(qnh.back()) == "020001069d27";
+  }));
+  EXPECT_EQ(Log(), kConnectedLog);
+}
+
+TEST_P(BridgeE2E, TheWatchdogRestartsTheSilentReaderWithTheHandlesFlat) {
+  HANDLE process =
+      OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_INFORMATION, FALSE, bridge_.ProcessId());
+  ASSERT_NE(process, nullptr);
+  // One servo frame arms the watchdog; then the unit falls silent, and the bridge kills its
+  // blocked reader and starts another about once a second.
+  ASSERT_TRUE(unit_.Send(ServoFrame(0, 7000, 0, 7000)));
+  std::set<std::pair<DWORD, ULONGLONG>> seen = ThreadsOf(bridge_.ProcessId());
+  int restarts = 0;
+  auto countRestarts = [&] {
+    for (const auto& thread : ThreadsOf(bridge_.ProcessId())) {
+      if (seen.insert(thread).second) ++restarts;
+    }
+  };
+  const int warmUp = 3;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        countRestarts();
+        return restarts >= warmUp;
+      },
+      30000));
+  Sleep(300);  // the new reader waits in its read, the old one is gone
+  const HandleTypes before = HandlesOf(bridge_.ProcessId(), process);
+  const std::size_t threads = ThreadsOf(bridge_.ProcessId()).size();
+  ASSERT_GT(before.count(L"Thread") + before.count(L"File"), 0u) << Describe(before);
+
+  const int wanted = warmUp + GetParam().restarts;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        countRestarts();
+        return restarts >= wanted;
+      },
+      static_cast<DWORD>(GetParam().restarts) * 3000 + 30000))
+      << restarts << " restarts";
+  Sleep(300);
+  HandleTypes after;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        after = HandlesOf(bridge_.ProcessId(), process);
+        return Named(after) == Named(before);
+      },
+      30000))
+      << "before: " << Describe(before) << "\nafter:  " << Describe(after);
+  EXPECT_EQ(ThreadsOf(bridge_.ProcessId()).size(), threads);
+  const int waits =
+      (after.count(L"") ? after.at(L"") : 0) - (before.count(L"") ? before.at(L"") : 0);
+  std::printf(
+      "%d reader restarts; the bridge's handles by type: %s; Wine's read wait handles "
+      "left by the killed readers: %d\n",
+      restarts - warmUp, Describe(after).c_str(), waits);
+  CloseHandle(process);
+
+  // The reader of now still reads: a QNH from the unit reaches the simulator.
+  EXPECT_TRUE(QnhReachesSimulator(10010, "903E"));  // 1001.0 hPa: 16016 sixteenths
+  EXPECT_EQ(Log(), kConnectedLog);
+}
+
+TEST_P(BridgeE2E, AKilledSimulatorGivesOneProblemLineAndReconnectConnectsAgain) {
+  HANDLE sim = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, sim_->ProcessId());
+  ASSERT_NE(sim, nullptr);
+  ASSERT_TRUE(TerminateProcess(sim, 9));
+  WaitForSingleObject(sim, kWaitMs);
+  CloseHandle(sim);
+  ASSERT_TRUE(sim_->WaitForExit(kWaitMs));
+  ASSERT_TRUE(WaitUntil([this] { return Log().size() > kConnectedLog.size(); })) << Text();
+  const Lines problem = Log();
+  // Its window is gone: SendMessageTimeout fails at once (error 1400), not by timing out.
+  EXPECT_EQ(problem.back(), "FlightSim problem: IPC sendmessage failed all retries");
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(form_, kButton1)));
+  Sleep(1500);  // the cycle stands still: no second line
+  EXPECT_EQ(Log(), problem);
+  const std::size_t stopped = unit_.FramesOfType(11).size();
+  Sleep(500);
+  EXPECT_EQ(unit_.FramesOfType(11).size(), stopped) << "no attitude frame without the simulator";
+
+  StartSim();
+  // The button pressed from this process, as a click would.
+  SendMessageA(GetDlgItem(form_, kButton1), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return Log().size() > problem.size(); })) << Text();
+  Lines expected = problem;
+  expected.push_back("Connected to FSX");
+  EXPECT_EQ(Log(), expected);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(form_, kButton1)));
+  EXPECT_TRUE(WaitUntil([&] { return unit_.FramesOfType(11).size() > stopped + 5; }))
+      << "the cycle goes on";
+}
+
+TEST_P(BridgeE2E, ClosingTheWindowEndsTheProcessWithItsHandlesClosed) {
+  char areaName[64];
+  std::snprintf(areaName, sizeof areaName, "FsasmLib:IPC:%X:1",
+                static_cast<unsigned>(bridge_.ProcessId()));
+  EXPECT_NE(GlobalFindAtomA(areaName), 0) << areaName;
+  PostMessageA(form_, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(bridge_.WaitForExit(kWaitMs));
+  EXPECT_EQ(bridge_.ExitCode(), 0);
+  // Its pipes were closed, and its atom deleted (a global atom outlives its process).
+  EXPECT_TRUE(WaitUntil([&] {
+    Lines events = unit_.Events();
+    std::sort(events.begin(), events.end());
+    return events == Lines{"close PIPE00", "close PIPE01", "open PIPE00", "open PIPE01"};
+  }));
+  EXPECT_EQ(GlobalFindAtomA(areaName), 0) << areaName;
+  HANDLE area = OpenFileMappingA(FILE_MAP_READ, FALSE, areaName);
+  EXPECT_EQ(area, nullptr);
+  if (area != nullptr) CloseHandle(area);
+  EXPECT_TRUE(WindowsOf(bridge_.ProcessId(), nullptr).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, BridgeE2E,
+                         ::testing::Values(Setting{"UIPCMAIN", 100}, Setting{"FS98MAIN", 5}),
+                         [](const ::testing::TestParamInfo<Setting>& info) {
+                           return std::string(info.param.windowClass);
+                         });
+
+// The exe a pilot downloads: its version resource and its icon.
+TEST(BridgeExe, CarriesItsVersionAndIcon) {
+  const std::string path = WindowsPath(KORVAN_BRIDGE_EXE);
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u) << GetLastError();
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+  auto value = [&](const char* name) {
+    char* text = nullptr;
+    UINT length = 0;
+    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &length))
+      return std::string("(none)");
+    return std::string(text);
+  };
+  EXPECT_EQ(value("ProductName"), kTitle);
+  EXPECT_EQ(value("FileDescription"), kTitle);
+  EXPECT_EQ(value("ProductVersion"), "1.1");
+  EXPECT_EQ(value("FileVersion"), "1.1");
+  EXPECT_EQ(value("OriginalFilename"), "korvan-bridge.exe");
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+  // The main icon, resource 1: one image, 32 x 32 in 16 colours.
+  HMODULE exe = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(exe, nullptr) << GetLastError();
+  HRSRC group = FindResourceA(exe, MAKEINTRESOURCEA(1), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
+  ASSERT_NE(group, nullptr);
+  const auto* bytes = static_cast<const std::uint8_t*>(LockResource(LoadResource(exe, group)));
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(bytes[4] | bytes[5] << 8, 1) << "images";
+  EXPECT_EQ(bytes[6], 32) << "width";
+  EXPECT_EQ(bytes[7], 32) << "height";
+  EXPECT_EQ(bytes[8], 16) << "colours";
+  FreeLibrary(exe);
+}
+
+}  // namespace
