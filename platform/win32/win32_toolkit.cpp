@@ -250,40 +250,32 @@ HICON MainIcon() {
   return icon != nullptr ? icon : LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
 }
 
-// Made with the first form, titled then; shown, without taking the activation, with each form.
-HWND TheAppWindow() {
-  if (AppWindow != nullptr) return AppWindow;
+// Registered once: a later form of the same class, or a later run, finds it.
+void RegisterWindowClass(const std::string& name, WNDPROC procedure, HBRUSH background) {
+  WNDCLASSEXA existing = {};
+  existing.cbSize = sizeof(existing);
+  if (GetClassInfoExA(GetModuleHandleA(nullptr), name.c_str(), &existing)) return;
   WNDCLASSEXA wc = {};
   wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = AppProc;
+  wc.lpfnWndProc = procedure;
   wc.hInstance = GetModuleHandleA(nullptr);
   wc.hIcon = MainIcon();
   wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.lpszClassName = kAppWindowClass;
-  if (RegisterClassExA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    Fatal("failed to register the application's window class");
-  }
+  wc.hbrBackground = background;
+  wc.lpszClassName = name.c_str();
+  if (RegisterClassExA(&wc) == 0) Fatal("failed to register window class " + name);
+}
+
+// Made with the first form, titled then; shown, without taking the activation, with each form.
+HWND TheAppWindow() {
+  if (AppWindow != nullptr) return AppWindow;
+  RegisterWindowClass(kAppWindowClass, AppProc, nullptr);
   AppWindow = CreateWindowExA(0, kAppWindowClass, AppTitle().c_str(),
                               WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
                               GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2,
                               0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   if (AppWindow == nullptr) Fatal("failed to create the application's window");
   return AppWindow;
-}
-
-void RegisterFormClass(const std::string& name) {
-  WNDCLASSEXA existing = {};
-  existing.cbSize = sizeof(existing);
-  if (GetClassInfoExA(GetModuleHandleA(nullptr), name.c_str(), &existing)) return;
-  WNDCLASSEXA wc = {};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = FormProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hIcon = MainIcon();
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = name.c_str();
-  if (RegisterClassExA(&wc) == 0) Fatal("failed to register window class " + name);
 }
 
 HFONT CreateFormFont(const TForm& form) {
@@ -379,7 +371,7 @@ void AddControl(FormPeer& form, TControl& control, int index) {
 
 FormPeer& CreateFormPeer(TForm& form) {
   EnsureInitialized();
-  RegisterFormClass(form.ClassName);
+  RegisterWindowClass(form.ClassName, FormProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   auto* peer = new FormPeer;
   peer->Form = &form;
   peer->Font = CreateFormFont(form);

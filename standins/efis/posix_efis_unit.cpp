@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -18,15 +17,13 @@
 
 #include "platform/posix/posix_root.h"
 #include "standins/efis/efis_unit.h"
-#include "standins/efis/frame_check.h"
-#include "standins/efis/frame_decode.h"
+#include "standins/efis/unit_report.h"
 
 namespace efisunit {
 namespace {
 
 constexpr char kInterfaceClass[] = "{0577ABC6-B5F2-4025-8230-AA4F8C0E9E60}";
 constexpr int kMaxDeviceOpeners = 8;
-constexpr std::size_t kMaxFrame = 512;  // larger than any frame; longer ones are only reported
 
 enum Channel { kDevice, kReadPipe, kWritePipe, kChannels };
 const char* const kChannelNames[kChannels] = {"device", "PIPE00", "PIPE01"};
@@ -43,15 +40,9 @@ struct Unit {
   int deviceConns[kMaxDeviceOpeners];
   int readConn = -1;
   int writeConn = -1;
-  FILE* record = nullptr;
-  long frames = 0;
+  FrameReport report;
   bool dropped = false;
   UnitOutputs* outputs = nullptr;  // what the unit sends on PIPE00
-  std::uint8_t last[16][kMaxFrame];
-  std::size_t lastSize[16] = {};
-  PanelReadout panel;
-  bool panelNews = false;  // a frame changed the panel since its last line
-  std::uint64_t nextPanelMs = 0;
 };
 
 void OnStopSignal(int) {
@@ -59,37 +50,9 @@ void OnStopSignal(int) {
   [[maybe_unused]] ssize_t n = write(stopPipe[1], &byte, 1);
 }
 
-std::uint64_t NowMs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<std::uint64_t>(t.tv_sec) * 1000 +
-         static_cast<std::uint64_t>(t.tv_nsec) / 1000000;
-}
-
-void Say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
-void Record(Unit& unit, const char* format, ...) {
-  if (unit.record == nullptr) return;
-  std::fprintf(unit.record, "%llu ", static_cast<unsigned long long>(NowMs()));
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(unit.record, format, args);
-  va_end(args);
-  std::fputc('\n', unit.record);
-  std::fflush(unit.record);
-}
-
 // An open or a close: in the record always, on stdout when verbose.
 void Event(Unit& unit, const char* what, Channel channel) {
-  Record(unit, "%s %s", what, kChannelNames[channel]);
-  if (unit.options->verbose) Say("%s %s", what, kChannelNames[channel]);
+  ReportChannel(unit.report, what, kChannelNames[channel]);
 }
 
 bool EntryHeld(const std::string& path) {
@@ -208,7 +171,7 @@ void AcceptOn(Unit& unit, Channel channel) {
   }
   *slot = fd;
   Event(unit, "open", channel);
-  if (channel == kReadPipe) unit.outputs->ReadPipeOpened(NowMs());
+  if (channel == kReadPipe) unit.outputs->ReadPipeOpened(UnitNowMs());
 }
 
 void CloseConn(Unit& unit, int& fd, Channel channel) {
@@ -223,8 +186,8 @@ void DropAll(Unit& unit) {
   }
   if (unit.readConn >= 0) CloseConn(unit, unit.readConn, kReadPipe);
   if (unit.writeConn >= 0) CloseConn(unit, unit.writeConn, kWritePipe);
-  Record(unit, "drop after %ld frames", unit.frames);
-  Say("dropped every connection after %ld frames", unit.frames);
+  Record(unit.report, "drop after %ld frames", unit.report.frames);
+  Say("dropped every connection after %ld frames", unit.report.frames);
 }
 
 void ReceiveFrame(Unit& unit) {
@@ -235,23 +198,9 @@ void ReceiveFrame(Unit& unit) {
     CloseConn(unit, unit.writeConn, kWritePipe);
     return;
   }
-  const std::size_t size = static_cast<std::size_t>(n);
-  const std::size_t kept = size < sizeof frame ? size : sizeof frame;
-  char hex[2 * kMaxFrame + 1];
-  HexBytes(frame, kept, hex, sizeof hex);
-  char reason[96];
-  if (const char* bad = CheckOutboundFrame(frame, size, reason, sizeof reason)) {
-    Say("bad frame (%s): %s", bad, hex);
-    Record(unit, "bad %zu %s: %s", size, bad, hex);
-  } else {
-    std::memcpy(unit.last[frame[3]], frame, size);
-    unit.lastSize[frame[3]] = size;
-    if (TakeFrame(frame, size, unit.panel)) unit.panelNews = true;
-    if (unit.options->verbose) Say("frame type %u, %zu bytes: %s", frame[3], size, hex);
-    Record(unit, "frame %u %zu %s", frame[3], size, hex);
-  }
-  ++unit.frames;
-  if (unit.options->dropAfter > 0 && !unit.dropped && unit.frames >= unit.options->dropAfter) {
+  ReportFrame(unit.report, frame, static_cast<std::size_t>(n));
+  if (unit.options->dropAfter > 0 && !unit.dropped &&
+      unit.report.frames >= unit.options->dropAfter) {
     unit.dropped = true;
     DropAll(unit);
   }
@@ -263,21 +212,6 @@ void WatchConn(Unit& unit, int& fd, Channel channel) {
   ssize_t n = recv(fd, byte, sizeof byte, MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) CloseConn(unit, fd, channel);
-}
-
-// The panel line, once a second while frames come in.
-int ShowPanel(Unit& unit) {
-  const std::uint64_t now = NowMs();
-  if (now >= unit.nextPanelMs) {
-    if (unit.panelNews) {
-      char line[1024];
-      FormatPanel(unit.panel, line, sizeof line);
-      Say("%s", line);
-      unit.panelNews = false;
-    }
-    unit.nextPanelMs = now + 1000;
-  }
-  return static_cast<int>(unit.nextPanelMs - now);
 }
 
 void Serve(Unit& unit) {
@@ -300,8 +234,8 @@ void Serve(Unit& unit) {
     const nfds_t keys = count;
     fds[count++] = {unit.outputs->KeyFd(), POLLIN, 0};  // -1: not watched
 
-    const int panelWait = ShowPanel(unit);
-    const int outputsWait = unit.outputs->MsUntilDue(NowMs());
+    const int panelWait = ShowPanel(unit.report);
+    const int outputsWait = unit.outputs->MsUntilDue(UnitNowMs());
     const int wait = outputsWait >= 0 && outputsWait < panelWait ? outputsWait : panelWait;
     if (poll(fds, count, wait) < 0) {
       if (errno == EINTR) continue;
@@ -320,8 +254,8 @@ void Serve(Unit& unit) {
         WatchConn(unit, *owners[i], channels[i]);
       }
     }
-    if (fds[keys].revents != 0) unit.outputs->KeysReady(NowMs());
-    unit.outputs->SendDue(unit.readConn, NowMs());
+    if (fds[keys].revents != 0) unit.outputs->KeysReady(UnitNowMs());
+    unit.outputs->SendDue(unit.readConn, UnitNowMs());
   }
 }
 
@@ -341,7 +275,7 @@ void Cleanup(Unit& unit) {
       unlink(unit.socketPaths[c].c_str());
     }
   }
-  if (unit.record != nullptr) std::fclose(unit.record);
+  if (unit.report.record != nullptr) std::fclose(unit.report.record);
 }
 
 bool ValidUnitName(const std::string& name) {
@@ -351,9 +285,17 @@ bool ValidUnitName(const std::string& name) {
 
 }  // namespace
 
+std::uint64_t UnitNowMs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<std::uint64_t>(t.tv_sec) * 1000 +
+         static_cast<std::uint64_t>(t.tv_nsec) / 1000000;
+}
+
 int RunUnit(const UnitOptions& options) {
   static Unit unit;  // large (the last frames); one per process
   unit.options = &options;
+  unit.report.verbose = options.verbose;
   for (int& conn : unit.deviceConns) conn = -1;
   if (!ValidUnitName(options.unit)) {
     std::fprintf(stderr, "korvan-efis: bad unit name \"%s\" (no '/', '\\' or leading '.')\n",
@@ -383,8 +325,8 @@ int RunUnit(const UnitOptions& options) {
     unit.socketPaths[c] = usbDir + "/" + options.unit + kChannelSuffix[c];
   }
   if (!options.record.empty()) {
-    unit.record = std::fopen(options.record.c_str(), "a");
-    if (unit.record == nullptr) {
+    unit.report.record = std::fopen(options.record.c_str(), "a");
+    if (unit.report.record == nullptr) {
       std::fprintf(stderr, "korvan-efis: cannot open %s: %s\n", options.record.c_str(),
                    std::strerror(errno));
       return 1;
@@ -412,15 +354,10 @@ int RunUnit(const UnitOptions& options) {
     outputs.Begin();
     Serve(unit);
     outputs.End();
-    for (int type = 0; type < 16; ++type) {
-      if (unit.lastSize[type] == 0) continue;
-      char hex[2 * kMaxFrame + 1];
-      HexBytes(unit.last[type], unit.lastSize[type], hex, sizeof hex);
-      Say("last frame type %d: %s", type, hex);
-    }
+    SayLastFrames(unit.report);
   }
   Cleanup(unit);
-  if (ok) Say("korvan-efis stopped after %ld frames", unit.frames);
+  if (ok) Say("korvan-efis stopped after %ld frames", unit.report.frames);
   return ok ? 0 : 1;
 }
 

@@ -34,6 +34,8 @@
 #include "standins/efis/frame_check.h"
 #include "standins/efis/win32_efis_device.h"
 #include "tests/support/child_process.h"
+#include "tests/wine/bridge_window.h"
+#include "tests/wine/wine_handles.h"
 
 namespace {
 
@@ -42,14 +44,6 @@ using Lines = std::vector<std::string>;
 
 const char kTitle[] = "Korvan EFIS to Flightsim bridge";
 const char kCaption[] = "Microsoft FlightSim to Korvan Avionics EFIS bridge";
-
-// The toolkit's control IDs of the main window.
-constexpr int kMemo1 = 1001;
-constexpr int kButton1 = 1002;
-constexpr int kButton2 = 1003;
-constexpr int kTrackBar1 = 1004;
-constexpr int kTrackBar2 = 1005;
-constexpr int kLabel7 = 1017;
 
 // Far more than Wine ever takes: a busy machine slows the tests down but never fails them.
 constexpr DWORD kWaitMs = 60000;
@@ -106,14 +100,6 @@ Frame ServoFrame(int bankMode, int bankPos, int pitchMode, int pitchPos) {
 }
 
 // ---- Windows of another process ----
-
-std::string TextOf(HWND window) {
-  const LRESULT length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-  text.resize(std::strlen(text.c_str()));
-  return text;
-}
 
 std::string ClassOf(HWND window) {
   char name[64] = {};
@@ -186,64 +172,6 @@ std::set<std::pair<DWORD, ULONGLONG>> ThreadsOf(DWORD process) {
   }
   CloseHandle(snapshot);
   return threads;
-}
-
-// SYSTEM_HANDLE_INFORMATION of NtQuerySystemInformation, class 16.
-struct SystemHandleEntry {
-  USHORT ProcessId;
-  USHORT CreatorBackTraceIndex;
-  UCHAR ObjectType;
-  UCHAR Attributes;
-  USHORT Value;
-  PVOID Object;
-  ULONG GrantedAccess;
-};
-struct SystemHandles {
-  ULONG Count;
-  SystemHandleEntry Entries[1];
-};
-
-// The handles another process holds, by the name of their object type ("Thread", "File", ...),
-// each looked at through a duplicate. Wine's own wait handle of a synchronous read has a type
-// without a name (""): a thread killed while it waits in its read leaves that one behind,
-// which Windows, having no such handle, does not.
-using HandleTypes = std::map<std::wstring, int>;
-HandleTypes HandlesOf(DWORD pid, HANDLE process) {
-  std::vector<char> buffer(1 << 20);
-  ULONG length = 0;
-  NTSTATUS status;
-  while ((status = NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(16),
-                                            buffer.data(), static_cast<ULONG>(buffer.size()),
-                                            &length)) == static_cast<NTSTATUS>(0xC0000004L)) {
-    buffer.resize(buffer.size() * 2);  // STATUS_INFO_LENGTH_MISMATCH
-  }
-  HandleTypes types;
-  if (status != 0) return types;
-  const auto* handles = reinterpret_cast<const SystemHandles*>(buffer.data());
-  for (ULONG i = 0; i < handles->Count; ++i) {
-    const SystemHandleEntry& entry = handles->Entries[i];
-    if (entry.ProcessId != static_cast<USHORT>(pid)) continue;
-    std::wstring name = L"(not duplicated)";
-    HANDLE copy = nullptr;
-    if (DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entry.Value)),
-                        GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-      alignas(8) char info[1024];
-      ULONG size = 0;
-      name = L"(unknown)";
-      if (NtQueryObject(copy, ObjectTypeInformation, info, sizeof info, &size) == 0) {
-        const auto* type = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(info);
-        name.assign(type->TypeName.Buffer, type->TypeName.Length / sizeof(wchar_t));
-      }
-      CloseHandle(copy);
-    }
-    ++types[name];
-  }
-  return types;
-}
-
-HandleTypes Named(HandleTypes types) {
-  types.erase(L"");
-  return types;
 }
 
 std::string Describe(const HandleTypes& types) {
@@ -621,7 +549,7 @@ TEST_P(BridgeE2E, TheWatchdogRestartsTheSilentReaderWithTheHandlesFlat) {
       },
       30000));
   Sleep(300);  // the new reader waits in its read, the old one is gone
-  const HandleTypes before = HandlesOf(bridge_.ProcessId(), process);
+  const HandleTypes before = HandlesByType(bridge_.ProcessId(), process);
   const std::size_t threads = ThreadsOf(bridge_.ProcessId()).size();
   ASSERT_GT(before.count(L"Thread") + before.count(L"File"), 0u) << Describe(before);
 
@@ -637,7 +565,7 @@ TEST_P(BridgeE2E, TheWatchdogRestartsTheSilentReaderWithTheHandlesFlat) {
   HandleTypes after;
   EXPECT_TRUE(WaitUntil(
       [&] {
-        after = HandlesOf(bridge_.ProcessId(), process);
+        after = HandlesByType(bridge_.ProcessId(), process);
         return Named(after) == Named(before);
       },
       30000))

@@ -8,15 +8,9 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+#include "tests/wine/bridge_window.h"
 
-// The toolkit's control IDs of the main window.
-constexpr int kMemo1 = 1001;
-constexpr int kButton1 = 1002;
-constexpr int kButton2 = 1003;
-constexpr int kTrackBar1 = 1004;
-constexpr int kTrackBar2 = 1005;
-constexpr int kLabel7 = 1017;
+namespace {
 
 int Failures = 0;
 
@@ -30,12 +24,6 @@ void Check(bool ok, const std::string& what) {
     std::printf("FAIL: %s\n", what.c_str());
     ++Failures;
   }
-}
-
-std::string TextOf(HWND window) {
-  char buffer[8192] = {};
-  SendMessageA(window, WM_GETTEXT, sizeof(buffer), reinterpret_cast<LPARAM>(buffer));
-  return buffer;
 }
 
 std::string Beside(const char* program) {

@@ -22,6 +22,7 @@
 #include "efis/SharedState.h"
 #include "platform/null/null_toolkit.h"
 #include "tests/wine/efis_pipes.h"
+#include "tests/wine/wine_handles.h"
 
 namespace {
 
@@ -63,58 +64,8 @@ std::vector<DWORD> ThreadIds() {
   return ids;
 }
 
-// SYSTEM_HANDLE_INFORMATION of NtQuerySystemInformation, class 16.
-struct SystemHandleEntry {
-  USHORT ProcessId;
-  USHORT CreatorBackTraceIndex;
-  UCHAR ObjectType;
-  UCHAR Attributes;
-  USHORT Value;
-  PVOID Object;
-  ULONG GrantedAccess;
-};
-struct SystemHandles {
-  ULONG Count;
-  SystemHandleEntry Entries[1];
-};
-
-// The handles this process holds, by the name of their object type ("Thread", "File", ...).
-// Wine's own wait handle of a synchronous read has a type without a name: a thread killed
-// while it waits in its read leaves that one behind (Windows has no such handle).
-using HandleTypes = std::map<std::wstring, int>;
-HandleTypes HandlesByType() {
-  std::vector<char> buffer(1 << 20);
-  ULONG length = 0;
-  NTSTATUS status;
-  while ((status = NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(16),
-                                            buffer.data(), static_cast<ULONG>(buffer.size()),
-                                            &length)) == static_cast<NTSTATUS>(0xC0000004L)) {
-    buffer.resize(buffer.size() * 2);  // STATUS_INFO_LENGTH_MISMATCH
-  }
-  HandleTypes types;
-  if (status != 0) return types;
-  const auto* handles = reinterpret_cast<const SystemHandles*>(buffer.data());
-  for (ULONG i = 0; i < handles->Count; ++i) {
-    const SystemHandleEntry& entry = handles->Entries[i];
-    if (entry.ProcessId != static_cast<USHORT>(GetCurrentProcessId())) continue;
-    alignas(8) char info[1024];
-    ULONG size = 0;
-    std::wstring name = L"(unknown)";
-    HANDLE handle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entry.Value));
-    if (NtQueryObject(handle, ObjectTypeInformation, info, sizeof info, &size) == 0) {
-      const auto* type = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(info);
-      name.assign(type->TypeName.Buffer, type->TypeName.Length / sizeof(wchar_t));
-    }
-    ++types[name];
-  }
-  return types;
-}
-
-// The handles of every named type.
-HandleTypes NamedHandles() {
-  HandleTypes types = HandlesByType();
-  types.erase(L"");
-  return types;
+HandleTypes OwnHandles() {
+  return HandlesByType(GetCurrentProcessId());
 }
 
 bool ThreadEnded(DWORD id) {
@@ -211,7 +162,7 @@ TEST_F(EfisReaderWine, AThousandRestartsLeaveTheHandlesWhereTheyWere) {
   reader.Start();
   ASSERT_TRUE(Decoded(8000));
   Sleep(kBackInItsReadMs);
-  const HandleTypes handles = HandlesByType();
+  const HandleTypes handles = OwnHandles();
   const std::size_t threads = ThreadIds().size();
   ASSERT_GT(handles.count(L"Thread") + handles.count(L"File"), 0u) << "the handle list is read";
   for (int i = 0; i < 1000; ++i) {
@@ -226,11 +177,11 @@ TEST_F(EfisReaderWine, AThousandRestartsLeaveTheHandlesWhereTheyWere) {
   }
   HandleTypes named = handles;
   named.erase(L"");
-  EXPECT_TRUE(WaitUntil([&] { return NamedHandles() == named; }, 30000));
-  EXPECT_EQ(NamedHandles(), named) << "threads, files, events...: every handle of ours";
+  EXPECT_TRUE(WaitUntil([&] { return Named(OwnHandles()) == named; }, 30000));
+  EXPECT_EQ(Named(OwnHandles()), named) << "threads, files, events...: every handle of ours";
   EXPECT_TRUE(WaitUntil([&] { return ThreadIds().size() <= threads; }, 30000));
   EXPECT_EQ(ThreadIds().size(), threads);
-  const HandleTypes after = HandlesByType();
+  const HandleTypes after = OwnHandles();
   const int waits =
       (after.count(L"") ? after.at(L"") : 0) - (handles.count(L"") ? handles.at(L"") : 0);
   EXPECT_LE(waits, 1000);

@@ -1,0 +1,44 @@
+// korvan-efis on every platform: what the unit keeps of the bridge's frames and how it reports
+// them. Each frame is checked against the catalogue, the last of each kind kept for the summary
+// at the end, the panel updated (a line once a second), and every frame, open and close written
+// to the record with a time stamp (on standard output too when verbose).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "standins/efis/frame_decode.h"
+
+namespace efisunit {
+
+inline constexpr std::size_t kMaxFrame = 512;  // larger than any frame; longer ones are cut
+
+struct FrameReport {
+  bool verbose = false;
+  std::FILE* record = nullptr;
+  long frames = 0;
+  std::uint8_t last[16][kMaxFrame] = {};
+  std::size_t lastSize[16] = {};
+  PanelReadout panel;
+  bool panelNews = false;  // a frame changed the panel since its last line
+  std::uint64_t nextPanelMs = 0;
+};
+
+// The unit's millisecond clock, of its platform's unit file.
+std::uint64_t UnitNowMs();
+
+// A line on standard output, at once.
+void Say(const char* format, ...);
+// A line in the record, after the time stamp.
+void Record(FrameReport& report, const char* format, ...);
+// An open, close or refusal of a channel ("device", "PIPE00", "PIPE01").
+void ReportChannel(FrameReport& report, const char* what, const char* channel);
+// A frame from the bridge: `size` bytes long, of which the first min(size, kMaxFrame) are there.
+void ReportFrame(FrameReport& report, const std::uint8_t* frame, std::size_t size);
+// The panel's line when a second has passed and a frame changed it; the ms until the next.
+int ShowPanel(FrameReport& report);
+// The last frame of each kind, at the end.
+void SayLastFrames(const FrameReport& report);
+
+}  // namespace efisunit
