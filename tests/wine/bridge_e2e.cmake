@@ -11,7 +11,9 @@ if(WIN32 AND TARGET korvan-bridge AND TARGET korvan-sim AND TARGET korvan_efis_d
     KORVAN_FIRST_CYCLE_FRAMES="${PROJECT_SOURCE_DIR}/tests/e2e/first_cycle_frames.txt")
   add_dependencies(bridge-e2e-wine-tests korvan-bridge korvan-sim)
   # The module's window classes and the unit's pipes are global to the Wine prefix; the one lock
-  # keeps both to one test at a time (efis-wine-tests takes it too, as it wants no unit).
+  # keeps both to one test at a time (efis-wine-tests takes it too, as it wants no unit). The
+  # cost starts these long ones first, so the short ones fill the other slot meanwhile.
   gtest_discover_tests(bridge-e2e-wine-tests DISCOVERY_MODE PRE_TEST
-                       PROPERTIES LABELS wine TIMEOUT 400 RESOURCE_LOCK korvan-wine-sim-window)
+                       PROPERTIES LABELS wine TIMEOUT 400 RESOURCE_LOCK korvan-wine-sim-window
+                                  COST 1000)
 endif()

@@ -274,7 +274,7 @@ struct Setting {
 };
 
 void PrintTo(const Setting& setting, std::ostream* out) {
-  *out << setting.windowClass << ", " << setting.restarts << " reader restarts";
+  *out << setting.windowClass;
 }
 
 class BridgeE2E : public ::testing::TestWithParam<Setting> {
