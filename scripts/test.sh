@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-STEPS=(deps linux-build linux-test windows-build wine-prefix windows-test)
+STEPS=(deps linux-build linux-test e2e windows-build wine-prefix windows-test)
 
 step_deps() { scripts/install-deps.sh test; }
 
@@ -20,7 +20,10 @@ step_linux-build() {
   cmake --build --preset linux -j2
 }
 
-step_linux-test() { ctest --preset linux -j2; }
+step_linux-test() { ctest --preset linux -j2 -LE e2e; }
+
+# The three programs together, one test at a time: each runs a whole flight.
+step_e2e() { ctest --preset linux -L e2e; }
 
 step_windows-build() {
   cmake --preset windows
