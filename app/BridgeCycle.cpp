@@ -9,6 +9,7 @@
 #include "app/TickFaults.h"
 #include "app/Unit1.h"
 #include "efis/EfisFrames.h"
+#include "efis/FlightFrames.h"
 #include "efis/SharedState.h"
 #include "simlink/SimLinkClient.h"
 
@@ -120,6 +121,7 @@ void ResetCycleState() {
   DisconnectFlags = 0;
   InputReadsQueued = false;
   SimSnapshot = TSimSnapshot{};
+  FlightDerived = TFlightDerived{};
   ResetTickFaults();
 }
 
@@ -178,11 +180,7 @@ void TForm1::RunTick() {
 void TForm1::QueueFastGroup() {
   for (const TSimRead& read : kFastReads) QueueRead(read);
 
-  // The flag is taken before HeldQnh is read: the reader stores the setting first.
-  if (QnhFromEfis.exchange(0) != 0) {
-    QnhToWrite = HeldQnh.load();
-    QueueWrite(kQnhOffset, sizeof QnhToWrite, &QnhToWrite);
-  }
+  if (TakeQnhFromEfis(&QnhToWrite)) QueueWrite(kQnhOffset, sizeof QnhToWrite, &QnhToWrite);
 
   InputReadsQueued = false;
   if (AutopilotEngaged.load() != 0) {
@@ -252,12 +250,12 @@ void TForm1::AfterFastExchange() {
     BankServoShown.store(AileronInputRead);
     PitchServoShown.store(ElevatorInputRead);
   }
-  // The attitude conversion of the fast group runs here once it exists.
+  ConvertFastGroup();
   SendAttitudeFrame();
 }
 
 void TForm1::AfterSlowExchange() {
-  // The flight conversion of the slow group runs here once it exists.
+  ConvertSlowGroup();
   SendSensorFrame();
   if (PhaseCounter == 5) SendGpsFrames();
   SendEngine1Frame();

@@ -3,12 +3,20 @@
 #include <string>
 
 #include "efis/EfisLink.h"
+#include "efis/EfisReader.h"
 #include "simlink/SimLinkClient.h"
 
 TForm1* Form1 = nullptr;
 
 bool FirstActivation = false;
 TMyThread* ReaderThread = nullptr;
+
+namespace {
+
+// The one reader object: a restart kills its thread and starts another in it.
+TMyThread Reader;
+
+}  // namespace
 
 const char* SimResultTextOf(SimResult code) {
   // The table has codes 0 to 15; anything else would read past it.
@@ -139,7 +147,10 @@ void TForm1::FormActivate(TObject*) {
 }
 
 void TForm1::StartFirstReader() {
-  // The EFIS reader thread joins here; until then inbound frames are not read.
+  // A restart may have come first (the watchdog runs before any activation); one reader only.
+  if (ReaderThread != nullptr) return;
+  Reader.Start();
+  ReaderThread = &Reader;
 }
 
 void TForm1::FormCloseQuery(TObject*, bool&) {
@@ -148,7 +159,9 @@ void TForm1::FormCloseQuery(TObject*, bool&) {
 }
 
 void TForm1::KillReader() {
-  // The reader thread, once it exists, is killed here before its handles close.
+  if (ReaderThread == nullptr) return;
+  ReaderThread->Kill();
+  ReaderThread = nullptr;
 }
 
 void TForm1::Button1Click(TObject*) {
@@ -171,5 +184,7 @@ void TForm1::Button2Click(TObject*) {
 }
 
 void TForm1::Button3Click(TObject*) {
-  // The reader restart joins here with the reader thread: kill the silent one, start a new one.
+  KillReader();
+  Reader.Start();
+  ReaderThread = &Reader;
 }

@@ -1,9 +1,12 @@
 // Program entry of korvan-bridge: the application, its one window, the message loop.
 #include "app/Unit1.h"
+#include "efis/FrameMath.h"
 #include "platform/toolkit.h"
 #include "simlink/SimLinkClient.h"
 
 int main() {
+  // This thread runs the bridge cycle, and with it every frame conversion.
+  SetExtendedPrecision();
   Application->Initialize();
   Application->Title = "Korvan EFIS to Flightsim bridge";
   Form1 = new TForm1(Application);

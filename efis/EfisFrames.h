@@ -51,8 +51,8 @@ void SendGpsFrames();  // GPS 1, 2, 3; a failed write stops the rest of the grou
 void SendQnhFrame();
 void SendServoStatusFrame();
 
-// The payload fill of each kind, run by its sender just before the write (efis/FrameFill.cpp).
-// Each writes only its own buffer's payload.
+// The payload fill of each kind, run by its sender just before the write (efis/FlightFrames.cpp,
+// efis/EngineFrames.cpp, efis/EfisReader.cpp). Each writes only its own buffer's payload.
 void FillSensorFrame();
 void FillEngine1Frame();
 void FillEngine1AuxFrame();
@@ -63,4 +63,4 @@ void FillGps1Frame();
 void FillGps2Frame();
 void FillGps3Frame();
 void FillQnhFrame();
-void FillServoStatusFrame();
+void FillServoStatusFrame();  // efis/EfisReader.cpp, from what the reader decoded

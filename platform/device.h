@@ -26,6 +26,7 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorNoMoreItems = 259;
 inline constexpr std::uint32_t kErrorInvalidFlags = 1004;
 inline constexpr std::uint32_t kErrorInvalidUserBuffer = 1784;
+inline constexpr std::uint32_t kErrorOperationAborted = 995;  // the reading thread was killed
 
 // Argument values of the calls below, as Windows defines them.
 inline constexpr std::uint32_t kDigcfPresent = 0x02;
@@ -113,7 +114,10 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t shar
 // drops it; a Windows message-mode pipe keeps it for the next read and fails this one with
 // ERROR_MORE_DATA (234), *done still counting the bytes stored. Fails with kErrorDeviceNotConnected
 // when the device is gone, kErrorAccessDenied without read access, kErrorInvalidHandle when the
-// handle is not open or is closed during the read. Any thread (the EFIS reader's).
+// handle is not open or is closed during the read. POSIX, on a thread of platform/thread.h: the
+// read also waits on the thread's kill event and, once it is set, fails with
+// kErrorOperationAborted without taking a frame (the next reader gets it). Any thread (the EFIS
+// reader's).
 bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done);
 
 // WriteFile(file, buffer, size, done, NULL): hands the whole buffer to the device as one frame.

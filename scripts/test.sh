@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Linux build (with AddressSanitizer and UBSan) and
-# the Windows build under Wine. Needs nothing from an earlier run: no build/, no Wine prefix
-# (KORVAN_WINEPREFIX, made by the wine-prefix step), no display.
+# Builds everything and runs every test: the Linux build (with AddressSanitizer and UBSan), the
+# reader's ThreadSanitizer run, and the Windows build under Wine. Needs nothing from an earlier
+# run: no build/, no Wine prefix (KORVAN_WINEPREFIX, made by the wine-prefix step), no display.
 #
 #   scripts/test.sh              every step, in order
 #   scripts/test.sh STEP...      only those steps (scripts/test.sh --list names them)
@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-STEPS=(deps linux-build linux-test e2e windows-build wine-prefix windows-test)
+STEPS=(deps linux-build linux-test e2e tsan windows-build wine-prefix windows-test)
 
 step_deps() { scripts/install-deps.sh test; }
 
@@ -24,6 +24,14 @@ step_linux-test() { ctest --preset linux -j2 -LE e2e; }
 
 # The three programs together, one test at a time: each runs a whole flight.
 step_e2e() { ctest --preset linux -L e2e; }
+
+# ThreadSanitizer: the EFIS reader thread and the bridge cycle together for 30 s. Only what
+# that test needs is built in this preset.
+step_tsan() {
+  cmake --preset linux-tsan
+  cmake --build --preset linux-tsan -j2 --target app_reader_stress_test korvan-sim korvan-efis
+  ctest --preset linux-tsan -R '^ReaderStress\.'
+}
 
 step_windows-build() {
   cmake --preset windows

@@ -19,6 +19,7 @@
 #include "platform/device.h"
 #include "platform/posix/posix_handles.h"
 #include "platform/posix/posix_root.h"
+#include "platform/posix/posix_thread.h"
 
 namespace platform {
 namespace {
@@ -205,6 +206,21 @@ bool AwaitAnswer(int fd) {
   return false;
 }
 
+// On a thread of StartThread a read also waits on the thread's kill event: false once it is
+// set, even with a packet waiting. Elsewhere the read simply blocks in recv.
+bool AwaitPacketOrKill(int fd) {
+  const int killEvent = posix::CurrentKillEvent();
+  if (killEvent < 0) return true;
+  pollfd p[2] = {{killEvent, POLLIN, 0}, {fd, POLLIN, 0}};
+  for (;;) {
+    const int rc = poll(p, 2, -1);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return true;  // recv says what is wrong
+    if (p[0].revents != 0) return false;
+    if (p[1].revents != 0) return true;  // a packet, or the end (recv then says which)
+  }
+}
+
 }  // namespace
 
 DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std::uint32_t flags) {
@@ -334,6 +350,11 @@ bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t
   if (buffer == nullptr) {
     close(fd);
     SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  if (!AwaitPacketOrKill(fd)) {
+    close(fd);
+    SetLastError(kErrorOperationAborted);  // killed: the packet stays for the next reader
     return false;
   }
   ssize_t n;

@@ -13,7 +13,8 @@ const char kUsage[] =
     "usage: korvan-efis [options]\n"
     "Stands in for the Korvan EFIS on USB: publishes its device interface\n"
     "{0577ABC6-B5F2-4025-8230-AA4F8C0E9E60}, serves the device and its pipes \\PIPE00 (to the\n"
-    "bridge) and \\PIPE01 (from the bridge), checks every frame the bridge sends.\n"
+    "bridge) and \\PIPE01 (from the bridge), checks every frame the bridge sends, and\n"
+    "prints what the panel shows from them once a second (a line starting \"panel:\").\n"
     "  --unit NAME       unit name (default efis0); the device path is R/usb/NAME\n"
     "  --fail-device     refuse every open of the device\n"
     "  --refuse-read     refuse every open of \\PIPE00\n"
@@ -35,7 +36,7 @@ bool ParseCount(const char* text, long* value) {
 }
 
 int BadUsage(const char* what, const char* arg) {
-  std::fprintf(stderr, "korvan-efis: %s: %s\n%s", what, arg, kUsage);
+  std::fprintf(stderr, "korvan-efis: %s: %s\n%s%s", what, arg, kUsage, efisunit::kOutputUsage);
   return 2;
 }
 
@@ -43,11 +44,13 @@ int BadUsage(const char* what, const char* arg) {
 
 int main(int argc, char** argv) {
   efisunit::UnitOptions options;
+  std::string badValue;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(arg, "--help") == 0) {
       std::fputs(kUsage, stdout);
+      std::fputs(efisunit::kOutputUsage, stdout);
       return 0;
     } else if (std::strcmp(arg, "--unit") == 0 && hasValue) {
       options.unit = argv[++i];
@@ -65,6 +68,8 @@ int main(int argc, char** argv) {
       options.record = argv[++i];
     } else if (std::strcmp(arg, "--verbose") == 0) {
       options.verbose = true;
+    } else if (efisunit::ParseOutputOption(argc, argv, &i, &options.outputs, &badValue)) {
+      if (!badValue.empty()) return BadUsage(badValue.c_str(), argv[i]);
     } else {
       return BadUsage("unknown option or missing value", arg);
     }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "standins/efis/efis_outputs.h"
+
 namespace efisunit {
 
 struct UnitOptions {
@@ -13,6 +15,7 @@ struct UnitOptions {
   long dropAfter = 0;          // > 0: drop every connection after that many frames, once
   std::string record;          // file getting every event and frame with a time stamp
   bool verbose = false;        // a line per frame and per open and close on stdout
+  OutputOptions outputs;       // what the unit sends on PIPE00
 };
 
 // Publishes the interface, serves the device and its pipes until SIGINT or SIGTERM, then

@@ -19,6 +19,7 @@
 #include "platform/posix/posix_root.h"
 #include "standins/efis/efis_unit.h"
 #include "standins/efis/frame_check.h"
+#include "standins/efis/frame_decode.h"
 
 namespace efisunit {
 namespace {
@@ -45,8 +46,12 @@ struct Unit {
   FILE* record = nullptr;
   long frames = 0;
   bool dropped = false;
+  UnitOutputs* outputs = nullptr;  // what the unit sends on PIPE00
   std::uint8_t last[16][kMaxFrame];
   std::size_t lastSize[16] = {};
+  PanelReadout panel;
+  bool panelNews = false;  // a frame changed the panel since its last line
+  std::uint64_t nextPanelMs = 0;
 };
 
 void OnStopSignal(int) {
@@ -203,6 +208,7 @@ void AcceptOn(Unit& unit, Channel channel) {
   }
   *slot = fd;
   Event(unit, "open", channel);
+  if (channel == kReadPipe) unit.outputs->ReadPipeOpened(NowMs());
 }
 
 void CloseConn(Unit& unit, int& fd, Channel channel) {
@@ -240,6 +246,7 @@ void ReceiveFrame(Unit& unit) {
   } else {
     std::memcpy(unit.last[frame[3]], frame, size);
     unit.lastSize[frame[3]] = size;
+    if (TakeFrame(frame, size, unit.panel)) unit.panelNews = true;
     if (unit.options->verbose) Say("frame type %u, %zu bytes: %s", frame[3], size, hex);
     Record(unit, "frame %u %zu %s", frame[3], size, hex);
   }
@@ -258,11 +265,26 @@ void WatchConn(Unit& unit, int& fd, Channel channel) {
   if (n <= 0) CloseConn(unit, fd, channel);
 }
 
+// The panel line, once a second while frames come in.
+int ShowPanel(Unit& unit) {
+  const std::uint64_t now = NowMs();
+  if (now >= unit.nextPanelMs) {
+    if (unit.panelNews) {
+      char line[1024];
+      FormatPanel(unit.panel, line, sizeof line);
+      Say("%s", line);
+      unit.panelNews = false;
+    }
+    unit.nextPanelMs = now + 1000;
+  }
+  return static_cast<int>(unit.nextPanelMs - now);
+}
+
 void Serve(Unit& unit) {
   for (;;) {
-    pollfd fds[1 + kChannels + kMaxDeviceOpeners + 2];
-    int* owners[1 + kChannels + kMaxDeviceOpeners + 2] = {};
-    Channel channels[1 + kChannels + kMaxDeviceOpeners + 2] = {};
+    pollfd fds[1 + kChannels + kMaxDeviceOpeners + 3];
+    int* owners[1 + kChannels + kMaxDeviceOpeners + 3] = {};
+    Channel channels[1 + kChannels + kMaxDeviceOpeners + 3] = {};
     nfds_t count = 0;
     fds[count++] = {stopPipe[0], POLLIN, 0};
     for (int c = 0; c < kChannels; ++c) fds[count++] = {unit.listeners[c], POLLIN, 0};
@@ -275,8 +297,13 @@ void Serve(Unit& unit) {
     for (int& conn : unit.deviceConns) watch(conn, kDevice);
     watch(unit.readConn, kReadPipe);
     watch(unit.writeConn, kWritePipe);
+    const nfds_t keys = count;
+    fds[count++] = {unit.outputs->KeyFd(), POLLIN, 0};  // -1: not watched
 
-    if (poll(fds, count, -1) < 0) {
+    const int panelWait = ShowPanel(unit);
+    const int outputsWait = unit.outputs->MsUntilDue(NowMs());
+    const int wait = outputsWait >= 0 && outputsWait < panelWait ? outputsWait : panelWait;
+    if (poll(fds, count, wait) < 0) {
       if (errno == EINTR) continue;
       std::fprintf(stderr, "korvan-efis: poll: %s\n", std::strerror(errno));
       return;
@@ -285,7 +312,7 @@ void Serve(Unit& unit) {
     for (int c = 0; c < kChannels; ++c) {
       if (fds[1 + c].revents & POLLIN) AcceptOn(unit, static_cast<Channel>(c));
     }
-    for (nfds_t i = 1 + kChannels; i < count; ++i) {
+    for (nfds_t i = 1 + kChannels; i < keys; ++i) {
       if (fds[i].revents == 0 || *owners[i] != fds[i].fd) continue;  // dropped meanwhile
       if (channels[i] == kWritePipe) {
         ReceiveFrame(unit);
@@ -293,6 +320,8 @@ void Serve(Unit& unit) {
         WatchConn(unit, *owners[i], channels[i]);
       }
     }
+    if (fds[keys].revents != 0) unit.outputs->KeysReady(NowMs());
+    unit.outputs->SendDue(unit.readConn, NowMs());
   }
 }
 
@@ -378,7 +407,11 @@ int RunUnit(const UnitOptions& options) {
   if (ok) {
     Say("korvan-efis ready: unit %s, device %s", options.unit.c_str(),
         unit.socketPaths[kDevice].c_str());
+    UnitOutputs outputs(options.outputs);
+    unit.outputs = &outputs;
+    outputs.Begin();
     Serve(unit);
+    outputs.End();
     for (int type = 0; type < 16; ++type) {
       if (unit.lastSize[type] == 0) continue;
       char hex[2 * kMaxFrame + 1];

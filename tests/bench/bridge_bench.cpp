@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Unit1.h"
+#include "efis/FrameMath.h"
 #include "platform/null/null_toolkit.h"
 #include "simlink/SimLinkClient.h"
 #include "tests/bench/bench.h"
@@ -40,6 +41,7 @@ bool StartStandIns(testsupport::ChildProcess& sim, testsupport::ChildProcess& ef
 KORVAN_BENCH(bridge) {
   const std::string runtime = testsupport::MakeTestRuntimeDir("bench-bridge");
   testsupport::ChildProcess sim, efis;
+  SetExtendedPrecision();  // the cycle converts on this thread
   if (!StartStandIns(sim, efis, runtime)) return false;
 
   Application->Title = "Korvan EFIS to Flightsim bridge";

@@ -52,6 +52,9 @@ expected=$'Connected to FSX\nEFIS detected on USB, driver initialized.\nEFIS dat
 # The cycle runs: attitude frames reach the EFIS, exchanges reach the module.
 wait_for efis.out "frame type 11,"
 wait_for efis.out "frame type 3,"
+# korvan-efis's panel shows korvan-sim's flight: 914 m, 100 kt, QNH 16211/16 hPa.
+wait_for efis.out "panel: ALT 2998 ft  IAS 115 mph"
+wait_for efis.out "QNH 1013.1 hPa"
 
 # Over 5 s the loop sleeps between ticks: far from a whole core (the ASan build is slower).
 ticks() { awk '{print $14 + $15}' "/proc/$bridge/stat"; }

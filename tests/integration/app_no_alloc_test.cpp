@@ -9,6 +9,7 @@
 
 #include "app/Unit1.h"
 #include "efis/EfisLink.h"
+#include "efis/FrameMath.h"
 #include "efis/SharedState.h"
 #include "platform/null/null_toolkit.h"
 #include "simlink/SimLinkClient.h"
@@ -41,6 +42,7 @@ TEST(BridgeCycleAllocation, RunningTicksAllocateNothing) {
   ASSERT_TRUE(efis.Start(KORVAN_EFIS_PATH, {}));
   ASSERT_TRUE(efis.WaitForLine("korvan-efis ready", 10000));
 
+  SetExtendedPrecision();  // the cycle converts on this thread
   NullToolkitReset();
   ResetCycleState();
   ResetSharedState();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -65,8 +66,14 @@ class EfisUnitTest : public ::testing::Test {
   int started = 0;
 };
 
-// The frame as the catalogue lays it out: header, then the payload (still all zeros).
-std::string ExpectedHex(int type, int size) {
+// Payload bytes (lower-case hex) at an offset; every byte not given is 0.
+struct PayloadAt {
+  int offset;
+  const char* hex;
+};
+
+// The frame as the catalogue lays it out: header, then the payload.
+std::string ExpectedHex(int type, int size, std::initializer_list<PayloadAt> payload = {}) {
   std::string hex;
   char byte[3];
   const int header[4] = {size - 4, 0, 1, type};
@@ -74,6 +81,7 @@ std::string ExpectedHex(int type, int size) {
     std::snprintf(byte, sizeof byte, "%02x", i < 4 ? header[i] : 0);
     hex += byte;
   }
+  for (const PayloadAt& p : payload) hex.replace(2 * p.offset, std::strlen(p.hex), p.hex);
   return hex;
 }
 
@@ -170,11 +178,40 @@ TEST_F(EfisUnitTest, EveryKindArrivesWithItsHeaderAndSize) {
   SendEngine1AuxFrame();
   SendEngine2AuxFrame();
   SendServoStatusFrame();
-  const int kinds[][2] = {{0, 30}, {1, 64},  {2, 64}, {4, 43}, {5, 24}, {3, 20},
-                          {6, 6},  {11, 37}, {12, 9}, {13, 9}, {15, 20}};
-  for (const auto& k : kinds) {
-    const std::string line = "frame type " + std::to_string(k[0]) + ", " + std::to_string(k[1]) +
-                             " bytes: " + ExpectedHex(k[0], k[1]);
+  // What an all-zero simulator state gives: static pressure 0 - 389 at sensor offset 8;
+  // engine temperatures (0 - 34) / 1.8 = -18 and 0 Rankine = -273 C; the constants.
+  const std::string engine1 = ExpectedHex(1, 64,
+                                          {{10, "eeffeeff"},
+                                           {18, "64006400e803"},
+                                           {24, "effe"},
+                                           {32, "effeeffeeffeeffeeffeeffe"},
+                                           {44, "eeffeeffeeffeeffeeffeeff"}});
+  const std::string engine2 = ExpectedHex(2, 64,
+                                          {{10, "eeffeeff"},
+                                           {24, "effe"},
+                                           {32, "effeeffeeffeeffeeffeeffe"},
+                                           {44, "eeffeeffeeffeeffeeffeeff"}});
+  struct Kind {
+    int type;
+    int size;
+    std::string hex;
+  };
+  const Kind kinds[] = {
+      {0, 30, ExpectedHex(0, 30, {{8, "7bfe"}})},
+      {1, 64, engine1},
+      {2, 64, engine2},
+      {4, 43, ExpectedHex(4, 43, {{24, "b80b0000b80b0000"}})},
+      {5, 24, ExpectedHex(5, 24)},
+      {3, 20, ExpectedHex(3, 20, {{4, "0600aa5503"}, {16, "b80b0000"}})},
+      {6, 6, ExpectedHex(6, 6)},
+      {11, 37, ExpectedHex(11, 37, {{32, "010101"}})},
+      {12, 9, ExpectedHex(12, 9, {{4, "fc08"}})},
+      {13, 9, ExpectedHex(13, 9, {{4, "fc08"}})},
+      {15, 20, ExpectedHex(15, 20)},
+  };
+  for (const Kind& k : kinds) {
+    const std::string line =
+        "frame type " + std::to_string(k.type) + ", " + std::to_string(k.size) + " bytes: " + k.hex;
     EXPECT_TRUE(unit.WaitForLine(line, kWaitMs)) << line;
   }
   unit.Stop();
@@ -182,7 +219,7 @@ TEST_F(EfisUnitTest, EveryKindArrivesWithItsHeaderAndSize) {
   EXPECT_EQ(unit.CountLines(" bytes: "), 11);
   // The unit keeps the last frame of each kind and shows them as it stops.
   EXPECT_EQ(unit.CountLines("last frame type "), 11);
-  EXPECT_EQ(unit.CountLines("last frame type 11: " + ExpectedHex(11, 37)), 1);
+  EXPECT_EQ(unit.CountLines("last frame type 11: " + kinds[7].hex), 1);
   EXPECT_TRUE(unit.WaitForLine("stopped after 11 frames", kWaitMs));
   EXPECT_EQ(log.Lines.Count(), 3u);
 }

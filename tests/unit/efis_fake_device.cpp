@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/device.h"
+#include "platform/thread.h"
 
 namespace fakedevice {
 
@@ -118,10 +119,24 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t shar
   return handle;
 }
 
-bool ReadDeviceFile(Handle, void*, std::uint32_t, std::uint32_t*) {
-  calls.push_back("read");
-  FakeError(kErrorDeviceNotConnected);
-  return false;
+bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+  calls.push_back("read " + std::to_string(file) + " " + std::to_string(size));
+  if (done != nullptr) *done = 0;
+  if (config.reads.empty()) {
+    FakeError(kErrorDeviceNotConnected);
+    return false;
+  }
+  const Config::Read read = config.reads.front();
+  config.reads.pop_front();
+  if (!read.ok) {
+    FakeError(kErrorDeviceNotConnected);
+    return false;
+  }
+  // At most `size` bytes, as the real read cuts a longer frame.
+  const std::size_t n = read.bytes.size() < size ? read.bytes.size() : size;
+  if (n > 0) std::memcpy(buffer, read.bytes.data(), n);
+  if (done != nullptr) *done = static_cast<std::uint32_t>(n);
+  return true;
 }
 
 bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) {
@@ -140,6 +155,14 @@ bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::u
 bool FlushDeviceFile(Handle file) {
   calls.push_back("flush " + std::to_string(file));
   return true;
+}
+
+void PauseThread(std::uint32_t milliseconds) {
+  calls.push_back("pause " + std::to_string(milliseconds));
+}
+
+bool ThreadKilled() {
+  return false;
 }
 
 bool CloseKernelHandle(Handle handle) {

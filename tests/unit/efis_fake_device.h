@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,11 +16,18 @@ struct Config {
   int detailFailsAt = -1;              // index whose filling detail call fails
   std::set<std::string> refusedOpens;  // paths whose open fails
   int writeFailsAt = -1;               // the n-th write (from 0) fails
+  // What the reads deliver, one entry per read; a read with none left fails (device gone).
+  struct Read {
+    bool ok;
+    std::vector<std::uint8_t> bytes;
+  };
+  std::deque<Read> reads;
 };
 
 extern Config config;
 // "set 0x12", "enum 0", "size 0", "fill 0 <size>", "free", "open <path> <access> <share>
-// <creation> <flags>", "write <handle> <size>", "flush <handle>", "close <handle>".
+// <creation> <flags>", "read <handle> <size>", "write <handle> <size>", "flush <handle>",
+// "close <handle>", and "pause <ms>" for PauseThread of platform/thread.h.
 extern std::vector<std::string> calls;
 extern std::vector<std::vector<std::uint8_t>> written;  // every frame written, whole
 extern int writes;

@@ -1,5 +1,6 @@
 // The POSIX device backend against units made in the test: interface entries and their locks,
-// the open handshake, frames as packets, a peer that goes away, a close during a read.
+// the open handshake, frames as packets, a peer that goes away, a close during a read; and the
+// threads of platform/thread.h, whose kill ends a blocked read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -18,6 +20,7 @@
 
 #include "platform/device.h"
 #include "platform/posix/posix_root.h"
+#include "platform/thread.h"
 #include "tests/support/child_process.h"
 
 namespace {
@@ -99,6 +102,12 @@ class PosixDeviceTest : public ::testing::Test {
     Handle h = OpenDeviceFile(path.c_str(), access, 0, kOpenExisting, 0);
     unit.join();
     return h;
+  }
+
+  // A unit's PIPE00 opened for reading; *peer is the unit's end.
+  Handle OpenReadPipe(int* peer) {
+    const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE00";
+    return OpenAnswered(path, Listener(path), 1, peer, kGenericRead);
   }
 
   std::string dir, root;
@@ -281,6 +290,134 @@ TEST_F(PosixDeviceTest, CloseOnAnotherThreadEndsABlockedRead) {
   reader.join();
   EXPECT_TRUE(ended.load());
   EXPECT_EQ(error, kErrorInvalidHandle);
+  close(peer);
+}
+
+// --- threads ---------------------------------------------------------------------------------
+
+void ProbeBody(void* context);
+
+// A test thread: pauses `pauseMs`, reads `pipe` once (when it is not 0), and says what it saw.
+// Filled by the thread, read by the test once `ended` is set.
+struct ThreadProbe {
+  explicit ThreadProbe(Handle readFrom = 0, std::uint32_t pauseFirstMs = 0)
+      : pipe(readFrom), pauseMs(pauseFirstMs) {}
+  Handle Start() { return StartThread(&start); }
+
+  const ThreadStart start{ProbeBody, this};
+  const Handle pipe;
+  const std::uint32_t pauseMs;
+  std::atomic<bool> started{false};
+  std::atomic<bool> ended{false};
+  bool readOk = false;
+  std::uint32_t error = 0, done = 0;
+  std::uint8_t frame[64] = {};
+  bool killedSeen = false;
+};
+
+void ProbeBody(void* context) {
+  auto& probe = *static_cast<ThreadProbe*>(context);
+  probe.started = true;
+  if (probe.pauseMs > 0) PauseThread(probe.pauseMs);
+  if (probe.pipe != 0) {
+    probe.readOk = ReadDeviceFile(probe.pipe, probe.frame, sizeof probe.frame, &probe.done);
+    probe.error = probe.readOk ? 0 : LastError();
+  }
+  probe.killedSeen = ThreadKilled();
+  probe.ended = true;
+}
+
+// Waits (up to 10 s) for the probe's thread to end.
+bool Ended(const ThreadProbe& probe) {
+  for (int i = 0; i < 1000 && !probe.ended.load(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return probe.ended.load();
+}
+
+TEST_F(PosixDeviceTest, ThreadRunsItsBodyAndItsHandleGoesWithTheKill) {
+  ThreadProbe probe;
+  Handle thread = probe.Start();
+  ASSERT_NE(thread, 0u);
+  ASSERT_TRUE(Ended(probe));
+  EXPECT_FALSE(probe.killedSeen);
+  EXPECT_FALSE(ThreadKilled()) << "the test's own thread was never killed";
+  EXPECT_TRUE(KillThread(thread)) << "an ended thread's handle still goes with the kill";
+  EXPECT_FALSE(KillThread(thread));
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  EXPECT_FALSE(KillThread(0));
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  EXPECT_EQ(StartThread(nullptr), 0u);
+  EXPECT_EQ(LastError(), kErrorInvalidParameter);
+
+  // A device handle is no thread: refused, and left open.
+  int peer = -1;
+  Handle pipe = OpenReadPipe(&peer);
+  EXPECT_FALSE(KillThread(pipe));
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  EXPECT_TRUE(CloseKernelHandle(pipe));
+  close(peer);
+}
+
+TEST_F(PosixDeviceTest, KillEndsABlockedReadAndTheNextReaderGetsTheFrame) {
+  int peer = -1;
+  Handle pipe = OpenReadPipe(&peer);
+  ASSERT_NE(pipe, kInvalidHandle);
+
+  ThreadProbe first(pipe);
+  Handle thread = first.Start();
+  ASSERT_NE(thread, 0u);
+  // Blocked in its read (or about to be: the kill is seen either way).
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(first.ended.load());
+  EXPECT_TRUE(KillThread(thread));
+  ASSERT_TRUE(Ended(first));
+  EXPECT_FALSE(first.readOk);
+  EXPECT_EQ(first.error, kErrorOperationAborted);
+  EXPECT_TRUE(first.killedSeen);
+
+  const std::uint8_t frame[12] = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
+  ASSERT_EQ(send(peer, frame, sizeof frame, 0), 12);
+  ThreadProbe next(pipe);
+  Handle nextThread = next.Start();
+  ASSERT_TRUE(Ended(next));
+  EXPECT_TRUE(next.readOk);
+  EXPECT_EQ(next.done, 12u);
+  EXPECT_EQ(std::memcmp(next.frame, frame, 12), 0);
+  EXPECT_TRUE(KillThread(nextThread));
+  EXPECT_TRUE(CloseKernelHandle(pipe));
+  close(peer);
+}
+
+TEST_F(PosixDeviceTest, AKilledThreadTakesNoWaitingFrameAndItsPauseEndsEarly) {
+  int peer = -1;
+  Handle pipe = OpenReadPipe(&peer);
+  const std::uint8_t frame[6] = {2, 0, 1, 6, 0x94, 0x27};
+  ASSERT_EQ(send(peer, frame, sizeof frame, 0), 6);
+
+  // A frame waits; the thread is killed in a long pause and then reads.
+  ThreadProbe killed(pipe, 600000);
+  Handle thread = killed.Start();
+  for (int i = 0; i < 1000 && !killed.started.load(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(KillThread(thread));
+  ASSERT_TRUE(Ended(killed)) << "the pause ends at the kill";
+  EXPECT_FALSE(killed.readOk);
+  EXPECT_EQ(killed.error, kErrorOperationAborted);
+
+  // The frame is still there for a reader that was not killed.
+  std::uint8_t buffer[64];
+  std::uint32_t done = 0;
+  ASSERT_TRUE(ReadDeviceFile(pipe, buffer, sizeof buffer, &done));
+  EXPECT_EQ(done, 6u);
+  EXPECT_EQ(std::memcmp(buffer, frame, 6), 0);
+
+  // On a thread not made by StartThread a pause is a plain sleep.
+  const auto before = std::chrono::steady_clock::now();
+  PauseThread(20);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
+  EXPECT_TRUE(CloseKernelHandle(pipe));
   close(peer);
 }
 

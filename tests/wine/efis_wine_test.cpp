@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +18,7 @@
 #include "platform/device.h"
 #include "platform/toolkit.h"
 #include "standins/efis/frame_check.h"
+#include "tests/wine/efis_pipes.h"
 
 namespace {
 
@@ -25,35 +28,15 @@ using Frame = std::vector<std::uint8_t>;
 constexpr platform::DeviceClassGuid kEfisClass = {
     0x0577ABC6, 0xB5F2, 0x4025, {0x82, 0x30, 0xAA, 0x4F, 0x8C, 0x0E, 0x9E, 0x60}};
 
-HANDLE MakePipe(const std::string& name, DWORD direction) {
-  return CreateNamedPipeA(name.c_str(), direction,
-                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
-                          nullptr);
-}
-
 // The unit: the device pipe, PIPE00 (the unit writes, the bridge reads) and PIPE01 (the bridge
 // writes). A thread takes the frames arriving on PIPE01, whole, and after `dropAfter` of them
 // closes that pipe as an unplugged unit would.
-class PipeUnit {
+class PipeUnit : public EfisPipes {
  public:
-  explicit PipeUnit(int dropAfter) : dropAfter_(dropAfter) {
-    static int count = 0;
-    base = "\\\\.\\pipe\\korvan-efis-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++count);
-    device = MakePipe(base, PIPE_ACCESS_DUPLEX);
-    toBridge = MakePipe(base + "\\PIPE00", PIPE_ACCESS_OUTBOUND);
-    fromBridge = MakePipe(base + "\\PIPE01", PIPE_ACCESS_INBOUND);
-  }
+  explicit PipeUnit(int dropAfter) : EfisPipes("korvan-efis-"), dropAfter_(dropAfter) {}
   ~PipeUnit() {
     EfisCloseHandles();  // the bridge's close ends a read the unit still waits in
     if (reader_.joinable()) reader_.join();
-    for (HANDLE h : {device, toBridge, fromBridge}) {
-      if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-  }
-  bool Made() const {
-    return device != INVALID_HANDLE_VALUE && toBridge != INVALID_HANDLE_VALUE &&
-           fromBridge != INVALID_HANDLE_VALUE;
   }
   // After the bridge has opened the pipes.
   void StartReading() {
@@ -84,9 +67,6 @@ class PipeUnit {
     return frames_;
   }
 
-  std::string base;
-  HANDLE device, toBridge, fromBridge;
-
  private:
   int dropAfter_;
   std::thread reader_;
@@ -100,6 +80,23 @@ Frame Header(int type, int size) {
   f[2] = 1;
   f[3] = static_cast<std::uint8_t>(type);
   return f;
+}
+
+// Lower-case hex, for readable failures.
+std::string Hex(const Frame& frame) {
+  std::string hex;
+  char byte[3];
+  for (std::uint8_t b : frame) {
+    std::snprintf(byte, sizeof byte, "%02x", b);
+    hex += byte;
+  }
+  return hex;
+}
+
+// `frame` with `bytes` at `offset`.
+Frame With(Frame frame, std::size_t offset, std::initializer_list<std::uint8_t> bytes) {
+  for (std::uint8_t b : bytes) frame[offset++] = b;
+  return frame;
 }
 
 class EfisWineTest : public ::testing::Test {
@@ -163,10 +160,23 @@ TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
   SendQnhFrame();
   SendServoStatusFrame();
   SendEngine1Frame();  // flushed, so every frame before it has been read too
-  const std::vector<Frame> expected = {Header(11, 37), Header(4, 43),  Header(5, 24), Header(3, 20),
-                                       Header(6, 6),   Header(15, 20), Header(1, 64)};
+  // With the simulator state all zero: the constants, and the engine temperatures of 0,
+  // (0 - 34) / 1.8 = -18 and 0 Rankine = -273 C.
+  Frame engine1 = With(Header(1, 64), 10, {0xEE, 0xFF, 0xEE, 0xFF});
+  engine1 = With(engine1, 18, {0x64, 0, 0x64, 0, 0xE8, 0x03, 0xEF, 0xFE});
+  for (std::size_t at = 32; at < 44; at += 2) engine1 = With(engine1, at, {0xEF, 0xFE});
+  for (std::size_t at = 44; at < 56; at += 2) engine1 = With(engine1, at, {0xEE, 0xFF});
+  const std::vector<Frame> expected = {
+      With(Header(11, 37), 32, {1, 1, 1}),
+      With(Header(4, 43), 24, {0xB8, 0x0B, 0, 0, 0xB8, 0x0B, 0, 0}),
+      Header(5, 24),
+      With(With(Header(3, 20), 4, {6, 0, 0xAA, 0x55, 3}), 16, {0xB8, 0x0B, 0, 0}),
+      Header(6, 6),
+      Header(15, 20),
+      engine1};
   const std::vector<Frame> frames = unit.Frames(expected.size());
-  EXPECT_EQ(frames, expected);
+  ASSERT_EQ(frames.size(), expected.size());
+  for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(Hex(frames[i]), Hex(expected[i]));
   for (const Frame& f : frames) {  // and as the unit's own reading of the catalogue has them
     char reason[96];
     EXPECT_EQ(efisunit::CheckOutboundFrame(f.data(), f.size(), reason, sizeof reason), nullptr)

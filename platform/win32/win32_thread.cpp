@@ -1,0 +1,45 @@
+// Threads on the real Windows API: CreateThread and TerminateThread, then the handle is closed.
+#include <windows.h>
+
+#include "platform/thread.h"
+
+namespace platform {
+namespace {
+
+DWORD WINAPI RunThread(LPVOID argument) {
+  const ThreadStart* start = static_cast<const ThreadStart*>(argument);
+  start->Body(start->Context);
+  return 0;
+}
+
+}  // namespace
+
+Handle StartThread(const ThreadStart* start) {
+  if (start == nullptr || start->Body == nullptr) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  HANDLE thread =
+      ::CreateThread(nullptr, 0, RunThread, const_cast<ThreadStart*>(start), 0, nullptr);
+  return reinterpret_cast<Handle>(thread);
+}
+
+bool KillThread(Handle thread) {
+  HANDLE native = reinterpret_cast<HANDLE>(thread);
+  const BOOL killed = ::TerminateThread(native, 0);
+  const DWORD error = ::GetLastError();
+  // The handle goes whatever the outcome: nothing uses a killed reader again.
+  ::CloseHandle(native);
+  if (!killed) ::SetLastError(error);
+  return killed != FALSE;
+}
+
+bool ThreadKilled() {
+  return false;
+}
+
+void PauseThread(std::uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
+
+}  // namespace platform

@@ -1,0 +1,247 @@
+#include "standins/efis/efis_outputs.h"
+
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace efisunit {
+
+const char kOutputUsage[] =
+    "What it sends on \\PIPE00 while the bridge has it open:\n"
+    "  --servo-rate HZ   servo frames per second, steady (default 20; 0: none; at most 1000)\n"
+    "  --bank-mode N     servo 1 mode byte, 0..255 (3: engaged; default 0)\n"
+    "  --pitch-mode N    servo 2 mode byte, 0..255 (default 0)\n"
+    "  --bank-pos P      servo 1 position, 0..16383 (default 7000, the centre)\n"
+    "  --pitch-pos P     servo 2 position, 0..16383 (default 7000)\n"
+    "  --qnh TENTHS      the altimeter setting in 0.1 hPa (default 10132), sent when the pipe\n"
+    "                    opens\n"
+    "  --qnh-every MS    send the setting every MS milliseconds as well\n"
+    "  --silent-after S  fall silent (send nothing) S seconds after the pipe first opened\n"
+    "  --silent-for S    speak again after S seconds of silence, fall silent again after the\n"
+    "                    seconds of --silent-after, and so on (default: silent for good)\n"
+    "Keys on its terminal: + raises the setting by 1 hPa, - lowers it; each change is sent.\n";
+
+namespace {
+
+constexpr long kMaxServoHz = 1000;
+constexpr long kQnhStep = 10;  // 1 hPa
+constexpr long kMaxQnh = 65535;
+
+termios savedTerminal;
+
+void Say(const char* line) {
+  std::fputs(line, stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+bool ParseNumber(const char* text, long low, long high, long* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+struct NumberOption {
+  const char* name;
+  long low, high;
+  const char* range;
+  void (*store)(OutputOptions* options, long value);
+};
+
+const NumberOption kNumberOptions[] = {
+    {"--servo-rate", 0, kMaxServoHz, "a rate of 0 to 1000",
+     [](OutputOptions* o, long v) { o->servoHz = v; }},
+    {"--bank-mode", 0, 255, "a mode of 0 to 255",
+     [](OutputOptions* o, long v) { o->bankMode = static_cast<int>(v); }},
+    {"--pitch-mode", 0, 255, "a mode of 0 to 255",
+     [](OutputOptions* o, long v) { o->pitchMode = static_cast<int>(v); }},
+    {"--bank-pos", 0, 16383, "a position of 0 to 16383",
+     [](OutputOptions* o, long v) { o->bankPos = static_cast<int>(v); }},
+    {"--pitch-pos", 0, 16383, "a position of 0 to 16383",
+     [](OutputOptions* o, long v) { o->pitchPos = static_cast<int>(v); }},
+    {"--qnh", 0, kMaxQnh, "a setting of 0 to 65535 tenths of a hPa",
+     [](OutputOptions* o, long v) {
+       o->qnh = v;
+       o->qnhAtOpen = true;
+     }},
+    {"--qnh-every", 1, 3600000, "a period of 1 to 3600000 ms",
+     [](OutputOptions* o, long v) { o->qnhEveryMs = v; }},
+    {"--silent-after", 1, 86400, "1 to 86400 seconds",
+     [](OutputOptions* o, long v) { o->silentAfterS = v; }},
+    {"--silent-for", 1, 86400, "1 to 86400 seconds",
+     [](OutputOptions* o, long v) { o->silentForS = v; }},
+};
+
+}  // namespace
+
+bool ParseOutputOption(int argc, char** argv, int* i, OutputOptions* options, std::string* error) {
+  for (const NumberOption& option : kNumberOptions) {
+    if (std::strcmp(argv[*i], option.name) != 0) continue;
+    long value = 0;
+    if (*i + 1 < argc && ParseNumber(argv[++*i], option.low, option.high, &value)) {
+      option.store(options, value);
+    } else {
+      *error = std::string(option.name) + " needs " + option.range;
+    }
+    return true;
+  }
+  return false;
+}
+
+void MakeQnhFrame(long tenths, std::uint8_t (&frame)[kQnhFrameBytes]) {
+  const std::uint8_t bytes[kQnhFrameBytes] = {2,
+                                              0,
+                                              1,
+                                              6,
+                                              static_cast<std::uint8_t>(tenths & 0xFF),
+                                              static_cast<std::uint8_t>(tenths >> 8 & 0xFF)};
+  std::memcpy(frame, bytes, sizeof bytes);
+}
+
+void MakeServoFrame(const OutputOptions& options, std::uint8_t (&frame)[kServoFrameBytes]) {
+  const std::uint8_t bytes[kServoFrameBytes] = {8,
+                                                0,
+                                                1,
+                                                14,
+                                                static_cast<std::uint8_t>(options.bankMode),
+                                                0,
+                                                static_cast<std::uint8_t>(options.bankPos >> 7),
+                                                static_cast<std::uint8_t>(options.bankPos & 0x7F),
+                                                static_cast<std::uint8_t>(options.pitchMode),
+                                                0,
+                                                static_cast<std::uint8_t>(options.pitchPos >> 7),
+                                                static_cast<std::uint8_t>(options.pitchPos & 0x7F)};
+  std::memcpy(frame, bytes, sizeof bytes);
+}
+
+void UnitOutputs::Begin() {
+  keyFd_ = STDIN_FILENO;
+  if (!isatty(STDIN_FILENO)) return;  // a pipe's keys are read as they come
+  // Only the terminal's foreground may read it: a unit started in the background would stop.
+  if (tcgetpgrp(STDIN_FILENO) != getpgrp() || tcgetattr(STDIN_FILENO, &savedTerminal) != 0) {
+    keyFd_ = -1;
+    return;
+  }
+  termios keys = savedTerminal;
+  keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  keys.c_cc[VMIN] = 1;
+  keys.c_cc[VTIME] = 0;
+  terminalSet_ = tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
+}
+
+void UnitOutputs::End() {
+  if (terminalSet_) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+  terminalSet_ = false;
+  char line[128];
+  std::snprintf(line, sizeof line, "sent %ld servo frames and %ld QNH frames, dropped %ld",
+                servoSent_, qnhSent_, dropped_);
+  Say(line);
+}
+
+int UnitOutputs::MsUntilDue(std::uint64_t now) const {
+  if (!opened_) return -1;
+  if (qnhPending_) return 0;
+  std::uint64_t due = ~std::uint64_t{0};
+  if (options_.servoHz > 0) due = nextServo_;
+  if (options_.qnhEveryMs > 0 && nextQnh_ < due) due = nextQnh_;
+  if (due == ~std::uint64_t{0}) return -1;
+  return due <= now ? 0 : static_cast<int>(due - now);
+}
+
+void UnitOutputs::ReadPipeOpened(std::uint64_t now) {
+  if (!opened_) firstOpen_ = now;
+  opened_ = true;
+  servoBase_ = now;
+  servoIndex_ = 0;
+  nextServo_ = now;
+  nextQnh_ = now + static_cast<std::uint64_t>(options_.qnhEveryMs);
+  if (options_.qnhAtOpen) qnhPending_ = true;
+}
+
+void UnitOutputs::KeysReady(std::uint64_t now) {
+  char keys[64];
+  const ssize_t n = read(keyFd_, keys, sizeof keys);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    keyFd_ = -1;  // no more keys will come
+    return;
+  }
+  for (ssize_t k = 0; k < n; ++k) Key(keys[k], now);
+}
+
+void UnitOutputs::Key(char key, std::uint64_t) {
+  long qnh = qnh_;
+  if (key == '+') qnh += kQnhStep;
+  if (key == '-') qnh -= kQnhStep;
+  if (qnh == qnh_ || qnh < 0 || qnh > kMaxQnh) return;
+  qnh_ = qnh;
+  qnhPending_ = true;
+  char line[64];
+  std::snprintf(line, sizeof line, "QNH set to %ld.%ld hPa", qnh_ / 10, qnh_ % 10);
+  Say(line);
+}
+
+bool UnitOutputs::Silent(std::uint64_t now) const {
+  if (options_.silentAfterS <= 0 || !opened_) return false;
+  const std::uint64_t since = now - firstOpen_;
+  const std::uint64_t speak = static_cast<std::uint64_t>(options_.silentAfterS) * 1000;
+  if (since < speak) return false;
+  if (options_.silentForS <= 0) return true;
+  const std::uint64_t quiet = static_cast<std::uint64_t>(options_.silentForS) * 1000;
+  return since % (speak + quiet) >= speak;
+}
+
+void UnitOutputs::Send(int conn, const std::uint8_t* frame, std::size_t size, long* sent) {
+  const ssize_t n = send(conn, frame, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (n == static_cast<ssize_t>(size)) {
+    ++*sent;
+  } else {
+    ++dropped_;  // no room (a bridge that does not read) or the connection is ending
+  }
+}
+
+void UnitOutputs::SendQnh(int conn) {
+  std::uint8_t frame[kQnhFrameBytes];
+  MakeQnhFrame(qnh_, frame);
+  Send(conn, frame, sizeof frame, &qnhSent_);
+}
+
+void UnitOutputs::SendDue(int readConn, std::uint64_t now) {
+  if (!opened_) return;
+  const bool silent = Silent(now);
+  if (silent != wasSilent_) {
+    wasSilent_ = silent;
+    Say(silent ? "falling silent" : "speaking again");
+  }
+  const bool speak = !silent && readConn >= 0;
+  if (options_.servoHz > 0 && now >= nextServo_) {
+    if (speak) {
+      std::uint8_t frame[kServoFrameBytes];
+      MakeServoFrame(options_, frame);
+      Send(readConn, frame, sizeof frame, &servoSent_);
+    }
+    // The next point of the grid; points missed while late are skipped, not made up.
+    const std::uint64_t hz = static_cast<std::uint64_t>(options_.servoHz);
+    servoIndex_ = std::max(servoIndex_ + 1, (now - servoBase_) * hz / 1000 + 1);
+    nextServo_ = servoBase_ + servoIndex_ * 1000 / hz;
+  }
+  if (qnhPending_ && speak) {
+    qnhPending_ = false;
+    SendQnh(readConn);
+  }
+  if (options_.qnhEveryMs > 0 && now >= nextQnh_) {
+    if (speak) SendQnh(readConn);
+    nextQnh_ = now + static_cast<std::uint64_t>(options_.qnhEveryMs);
+  }
+}
+
+}  // namespace efisunit

@@ -1,0 +1,90 @@
+// korvan-efis: what the unit sends to the bridge on \PIPE00. Servo frames (type 14) at a steady
+// rate with the modes and positions of the options, QNH frames (type 6) with the unit's
+// altimeter setting, which keys on its terminal change, and silences on a schedule, so the
+// bridge's reader and its watchdog can be watched at work. Runs on the unit's one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace efisunit {
+
+struct OutputOptions {
+  long servoHz = 20;       // servo frames per second while PIPE00 is open; 0: none
+  int bankMode = 0;        // byte 4 (3: engaged)
+  int pitchMode = 0;       // byte 8
+  int bankPos = 7000;      // 14 bits, bytes 6 (upper 7) and 7 (lower 7); 7000 is the centre
+  int pitchPos = 7000;     // bytes 10 and 11
+  long qnh = 10132;        // the unit's altimeter setting, 0.1 hPa
+  bool qnhAtOpen = false;  // --qnh given: the setting goes out when PIPE00 opens
+  long qnhEveryMs = 0;     // > 0: the setting goes out that often too
+  long silentAfterS = 0;   // > 0: no frame from that many seconds after PIPE00 first opened
+  long silentForS = 0;     // > 0: ... for that long, then frames again, and so on
+};
+
+// The options' part of the usage text.
+extern const char kOutputUsage[];
+
+// Takes argv[*i] (and its value) when it is an output option: true, with *i on the last word
+// taken. A bad or missing value: true with *error saying what is wrong. Not an output option:
+// false.
+bool ParseOutputOption(int argc, char** argv, int* i, OutputOptions* options, std::string* error);
+
+// The frames as the unit sends them: QNH 6 bytes, servo 12 bytes.
+inline constexpr std::size_t kQnhFrameBytes = 6;
+inline constexpr std::size_t kServoFrameBytes = 12;
+void MakeQnhFrame(long tenths, std::uint8_t (&frame)[kQnhFrameBytes]);
+void MakeServoFrame(const OutputOptions& options, std::uint8_t (&frame)[kServoFrameBytes]);
+
+class UnitOutputs {
+ public:
+  explicit UnitOutputs(const OutputOptions& options) : options_(options), qnh_(options.qnh) {}
+
+  // Puts a terminal on standard input into key-at-a-time mode (End puts it back). Keys are
+  // read from a pipe too; an empty or closed standard input is not watched.
+  void Begin();
+  void End();
+  // What to poll for keys, -1 for none.
+  int KeyFd() const { return keyFd_; }
+  // Milliseconds until the next frame is due, -1 when none ever is, for the poll's timeout.
+  int MsUntilDue(std::uint64_t now) const;
+
+  // The bridge has opened PIPE00 (a new connection).
+  void ReadPipeOpened(std::uint64_t now);
+  // Standard input is readable: handles the keys it holds.
+  void KeysReady(std::uint64_t now);
+  // One key: '+' raises the setting by 1 hPa, '-' lowers it; the change is sent at once.
+  void Key(char key, std::uint64_t now);
+  // Sends what is due on `readConn` (the PIPE00 connection, -1 when closed). A frame the
+  // bridge has no room for is dropped: the unit never waits for it.
+  void SendDue(int readConn, std::uint64_t now);
+
+  long Qnh() const { return qnh_; }
+  long ServoFramesSent() const { return servoSent_; }
+  long QnhFramesSent() const { return qnhSent_; }
+  long FramesDropped() const { return dropped_; }
+
+ private:
+  bool Silent(std::uint64_t now) const;
+  void Send(int conn, const std::uint8_t* frame, std::size_t size, long* sent);
+  void SendQnh(int conn);
+
+  OutputOptions options_;
+  long qnh_;
+  int keyFd_ = -1;
+  bool terminalSet_ = false;
+  bool opened_ = false;          // PIPE00 has opened at least once
+  std::uint64_t firstOpen_ = 0;  // the silence schedule counts from here
+  bool wasSilent_ = false;
+  bool qnhPending_ = false;
+  std::uint64_t servoBase_ = 0;   // servo frame k is due k x 1000 / HZ ms after the open
+  std::uint64_t servoIndex_ = 0;  // the k of the next one
+  std::uint64_t nextServo_ = 0;   // when it is due
+  std::uint64_t nextQnh_ = 0;
+  long servoSent_ = 0;
+  long qnhSent_ = 0;
+  long dropped_ = 0;
+};
+
+}  // namespace efisunit
