@@ -1,5 +1,7 @@
 #include "standins/efis/efis_outputs.h"
 
+#include "standins/common/number_option.h"
+
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -41,60 +43,46 @@ void Say(const char* line) {
   std::fflush(stdout);
 }
 
-bool ParseNumber(const char* text, long low, long high, long* value) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-  *value = v;
-  return true;
-}
+using standins::NumberKind;
+using OutputNumber = standins::NumberOption<OutputOptions>;
 
-struct NumberOption {
-  const char* name;
-  long low, high;
-  const char* range;
-  void (*store)(OutputOptions* options, long value);
-};
-
-const NumberOption kNumberOptions[] = {
-    {"--servo-rate", 0, kMaxServoHz, "a rate of 0 to 1000",
-     [](OutputOptions* o, long v) { o->servoHz = v; }},
-    {"--bank-mode", 0, 255, "a mode of 0 to 255",
-     [](OutputOptions* o, long v) { o->bankMode = static_cast<int>(v); }},
-    {"--pitch-mode", 0, 255, "a mode of 0 to 255",
-     [](OutputOptions* o, long v) { o->pitchMode = static_cast<int>(v); }},
-    {"--bank-pos", 0, 16383, "a position of 0 to 16383",
-     [](OutputOptions* o, long v) { o->bankPos = static_cast<int>(v); }},
-    {"--pitch-pos", 0, 16383, "a position of 0 to 16383",
-     [](OutputOptions* o, long v) { o->pitchPos = static_cast<int>(v); }},
-    {"--qnh", 0, kMaxQnh, "a setting of 0 to 65535 tenths of a hPa",
-     [](OutputOptions* o, long v) {
-       o->qnh = v;
-       o->qnhAtOpen = true;
+const OutputNumber kNumberOptions[] = {
+    {"--servo-rate", NumberKind::Signed, 0, kMaxServoHz, "a rate of 0 to 1000",
+     [](OutputOptions& o, double v) { o.servoHz = static_cast<long>(v); }},
+    {"--bank-mode", NumberKind::Signed, 0, 255, "a mode of 0 to 255",
+     [](OutputOptions& o, double v) { o.bankMode = static_cast<int>(v); }},
+    {"--pitch-mode", NumberKind::Signed, 0, 255, "a mode of 0 to 255",
+     [](OutputOptions& o, double v) { o.pitchMode = static_cast<int>(v); }},
+    {"--bank-pos", NumberKind::Signed, 0, 16383, "a position of 0 to 16383",
+     [](OutputOptions& o, double v) { o.bankPos = static_cast<int>(v); }},
+    {"--pitch-pos", NumberKind::Signed, 0, 16383, "a position of 0 to 16383",
+     [](OutputOptions& o, double v) { o.pitchPos = static_cast<int>(v); }},
+    {"--qnh", NumberKind::Signed, 0, kMaxQnh, "a setting of 0 to 65535 tenths of a hPa",
+     [](OutputOptions& o, double v) {
+       o.qnh = static_cast<long>(v);
+       o.qnhAtOpen = true;
      }},
-    {"--qnh-every", 1, 3600000, "a period of 1 to 3600000 ms",
-     [](OutputOptions* o, long v) { o->qnhEveryMs = v; }},
-    {"--silent-after", 1, 86400, "1 to 86400 seconds",
-     [](OutputOptions* o, long v) { o->silentAfterS = v; }},
-    {"--silent-for", 1, 86400, "1 to 86400 seconds",
-     [](OutputOptions* o, long v) { o->silentForS = v; }},
+    {"--qnh-every", NumberKind::Signed, 1, 3600000, "a period of 1 to 3600000 ms",
+     [](OutputOptions& o, double v) { o.qnhEveryMs = static_cast<long>(v); }},
+    {"--silent-after", NumberKind::Signed, 1, 86400, "1 to 86400 seconds",
+     [](OutputOptions& o, double v) { o.silentAfterS = static_cast<long>(v); }},
+    {"--silent-for", NumberKind::Signed, 1, 86400, "1 to 86400 seconds",
+     [](OutputOptions& o, double v) { o.silentForS = static_cast<long>(v); }},
 };
 
 }  // namespace
 
 bool ParseOutputOption(int argc, char** argv, int* i, OutputOptions* options, std::string* error) {
-  for (const NumberOption& option : kNumberOptions) {
-    if (std::strcmp(argv[*i], option.name) != 0) continue;
-    long value = 0;
-    if (*i + 1 < argc && ParseNumber(argv[++*i], option.low, option.high, &value)) {
-      option.store(options, value);
-    } else {
-      *error = std::string(option.name) + " needs " + option.range;
-    }
-    return true;
+  const OutputNumber* option = standins::FindNumberOption(kNumberOptions, argv[*i]);
+  if (option == nullptr) return false;
+  double value = 0;
+  if (*i + 1 < argc &&
+      standins::ParseNumber(argv[++*i], option->kind, option->min, option->max, &value)) {
+    option->store(*options, value);
+  } else {
+    *error = std::string(option->name) + " needs " + option->needs;
   }
-  return false;
+  return true;
 }
 
 void MakeQnhFrame(long tenths, std::uint8_t (&frame)[kQnhFrameBytes]) {
@@ -175,7 +163,13 @@ void UnitOutputs::KeysReady(std::uint64_t now) {
     keyFd_ = -1;  // no more keys will come
     return;
   }
-  for (ssize_t k = 0; k < n; ++k) Key(keys[k], now);
+  for (ssize_t k = 0; k < n; ++k) {
+    if (onKey_ != nullptr) {
+      onKey_(hookContext_, keys[k]);
+    } else {
+      Key(keys[k], now);
+    }
+  }
 }
 
 void UnitOutputs::Key(char key, std::uint64_t) {
@@ -188,6 +182,13 @@ void UnitOutputs::Key(char key, std::uint64_t) {
   char line[64];
   std::snprintf(line, sizeof line, "QNH set to %ld.%ld hPa", qnh_ / 10, qnh_ % 10);
   Say(line);
+}
+
+void UnitOutputs::SetServos(int bankMode, int bankPos, int pitchMode, int pitchPos) {
+  options_.bankMode = bankMode;
+  options_.bankPos = bankPos;
+  options_.pitchMode = pitchMode;
+  options_.pitchPos = pitchPos;
 }
 
 bool UnitOutputs::Silent(std::uint64_t now) const {
@@ -204,6 +205,7 @@ void UnitOutputs::Send(int conn, const std::uint8_t* frame, std::size_t size, lo
   const ssize_t n = send(conn, frame, size, MSG_DONTWAIT | MSG_NOSIGNAL);
   if (n == static_cast<ssize_t>(size)) {
     ++*sent;
+    if (onSent_ != nullptr) onSent_(hookContext_, frame, size);
   } else {
     ++dropped_;  // no room (a bridge that does not read) or the connection is ending
   }

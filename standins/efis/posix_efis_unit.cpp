@@ -17,9 +17,12 @@
 #include <string>
 
 #include "platform/posix/posix_root.h"
+#include "standins/efis/efis_panel.h"
+#include "standins/efis/efis_replay.h"
 #include "standins/efis/efis_unit.h"
 #include "standins/efis/frame_check.h"
 #include "standins/efis/frame_decode.h"
+#include "standins/efis/panel_window.h"
 
 namespace efisunit {
 namespace {
@@ -49,9 +52,12 @@ struct Unit {
   UnitOutputs* outputs = nullptr;  // what the unit sends on PIPE00
   std::uint8_t last[16][kMaxFrame];
   std::size_t lastSize[16] = {};
-  PanelReadout panel;
+  PanelSession session;    // what the panel shows, the autopilot
   bool panelNews = false;  // a frame changed the panel since its last line
   std::uint64_t nextPanelMs = 0;
+  std::uint64_t nextTextPanelMs = 0;
+  bool window = false;           // the panel window was opened
+  std::uint64_t engageAtMs = 0;  // --engage-after: when, once PIPE00 has opened; 0 none
 };
 
 void OnStopSignal(int) {
@@ -208,7 +214,11 @@ void AcceptOn(Unit& unit, Channel channel) {
   }
   *slot = fd;
   Event(unit, "open", channel);
-  if (channel == kReadPipe) unit.outputs->ReadPipeOpened(NowMs());
+  if (channel == kReadPipe) {
+    unit.outputs->ReadPipeOpened(NowMs());
+    if (unit.options->engageAfterS >= 0 && unit.engageAtMs == 0)
+      unit.engageAtMs = NowMs() + static_cast<std::uint64_t>(unit.options->engageAfterS * 1000);
+  }
 }
 
 void CloseConn(Unit& unit, int& fd, Channel channel) {
@@ -225,6 +235,88 @@ void DropAll(Unit& unit) {
   if (unit.writeConn >= 0) CloseConn(unit, unit.writeConn, kWritePipe);
   Record(unit, "drop after %ld frames", unit.frames);
   Say("dropped every connection after %ld frames", unit.frames);
+}
+
+// The servo frames carry the autopilot's modes and positions while it is engaged, the options'
+// otherwise.
+void ShowServos(Unit& unit) {
+  const OutputOptions& o = unit.options->outputs;
+  const PanelSession& s = unit.session;
+  if (s.engagedMode) {
+    unit.outputs->SetServos(3, s.bankPos, 3, s.pitchPos);
+  } else {
+    unit.outputs->SetServos(o.bankMode, o.bankPos, o.pitchMode, o.pitchPos);
+    unit.session.bankPos = static_cast<std::uint16_t>(o.bankPos);
+    unit.session.pitchPos = static_cast<std::uint16_t>(o.pitchPos);
+  }
+}
+
+// The setting the unit shows is the one it holds: its own knob, or the bridge's last frame.
+void ShowQnh(Unit& unit, long tenths) {
+  unit.session.qnhTenths = tenths;
+  unit.session.readout.qnh = true;
+  unit.session.readout.qnhHpa = static_cast<double>(tenths) / 10;
+  unit.panelNews = true;
+}
+
+void TakeBridgeFrame(Unit& unit, const std::uint8_t* frame, std::size_t size) {
+  if (!TakeSessionFrame(frame, size, unit.session)) return;
+  unit.panelNews = true;
+  if (frame[3] == 6) unit.outputs->TakeQnh(unit.session.qnhTenths);
+  if (frame[3] == 11 && unit.session.ap.engaged) {
+    StepSessionAutopilot(unit.session, static_cast<double>(NowMs()) / 1000);
+    ShowServos(unit);
+  }
+  RedrawPanelWindow();
+}
+
+void PanelAct(Unit& unit, PanelAction action) {
+  char line[160];
+  if (const char* what = ApplyAutopilotAction(unit.session, action, line, sizeof line)) {
+    Say("%s", what);
+    Record(unit, "%s", what);
+  }
+  ShowServos(unit);
+  unit.panelNews = true;
+  RedrawPanelWindow();
+}
+
+// A key of the terminal or the window, or a button: the QNH keys are the outputs' own.
+void OnKey(void* context, char key) {
+  Unit& unit = *static_cast<Unit*>(context);
+  const PanelAction action = KeyAction(key);
+  if (action == PanelAction::QnhUp || action == PanelAction::QnhDown) {
+    unit.outputs->Key(action == PanelAction::QnhUp ? '+' : '-', NowMs());
+    ShowQnh(unit, unit.outputs->Qnh());
+    RedrawPanelWindow();
+  } else if (action != PanelAction::None) {
+    PanelAct(unit, action);
+  }
+}
+
+// Every frame the unit sends goes to the record too: "MS sent TYPE SIZE HEX".
+void OnSent(void* context, const std::uint8_t* frame, std::size_t size) {
+  Unit& unit = *static_cast<Unit*>(context);
+  if (unit.record == nullptr) return;
+  char hex[2 * kMaxFrame + 1];
+  HexBytes(frame, size, hex, sizeof hex);
+  Record(unit, "sent %u %zu %s", frame[3], size, hex);
+}
+
+// --engage-after: the autopilot engages once the panel has attitude and air data.
+void EngageWhenDue(Unit& unit) {
+  if (unit.engageAtMs == 0 || NowMs() < unit.engageAtMs) return;
+  const PanelReadout& r = unit.session.readout;
+  if (!r.attitude || !r.airData) return;
+  unit.engageAtMs = 0;
+  if (!unit.session.ap.engaged) PanelAct(unit, PanelAction::ToggleAutopilot);
+  if (unit.options->headingBug >= 0) {
+    SelectHeading(unit.session.ap, unit.options->headingBug);
+    char line[96], state[48];
+    FormatAutopilot(unit.session.ap, state, sizeof state);
+    std::snprintf(line, sizeof line, "autopilot engaged: %s", state);
+    Say("%s", line);
+  }
 }
 
 void ReceiveFrame(Unit& unit) {
@@ -246,7 +338,7 @@ void ReceiveFrame(Unit& unit) {
   } else {
     std::memcpy(unit.last[frame[3]], frame, size);
     unit.lastSize[frame[3]] = size;
-    if (TakeFrame(frame, size, unit.panel)) unit.panelNews = true;
+    TakeBridgeFrame(unit, frame, size);
     if (unit.options->verbose) Say("frame type %u, %zu bytes: %s", frame[3], size, hex);
     Record(unit, "frame %u %zu %s", frame[3], size, hex);
   }
@@ -265,19 +357,43 @@ void WatchConn(Unit& unit, int& fd, Channel channel) {
   if (n <= 0) CloseConn(unit, fd, channel);
 }
 
-// The panel line, once a second while frames come in.
+// The panel line, once a second while frames come in; the text panel every --panel-every
+// seconds when it is asked for.
 int ShowPanel(Unit& unit) {
   const std::uint64_t now = NowMs();
   if (now >= unit.nextPanelMs) {
     if (unit.panelNews) {
       char line[1024];
-      FormatPanel(unit.panel, line, sizeof line);
+      FormatPanel(unit.session.readout, line, sizeof line);
       Say("%s", line);
       unit.panelNews = false;
     }
     unit.nextPanelMs = now + 1000;
   }
-  return static_cast<int>(unit.nextPanelMs - now);
+  int wait = static_cast<int>(unit.nextPanelMs - now);
+  if (unit.options->textPanel) {
+    if (now >= unit.nextTextPanelMs) {
+      char text[1024];
+      FormatTextPanel(unit.session, text, sizeof text);
+      std::fputs(text, stdout);
+      std::fflush(stdout);
+      unit.nextTextPanelMs = now + static_cast<std::uint64_t>(unit.options->panelEveryS * 1000);
+    }
+    const int textWait = static_cast<int>(unit.nextTextPanelMs - now);
+    if (textWait < wait) wait = textWait;
+  }
+  return wait;
+}
+
+// The poll's wait: until the next line, frame or engagement is due; 20 ms while a window needs
+// its events handled.
+int Timeout(Unit& unit) {
+  int wait = ShowPanel(unit);
+  const int due = unit.outputs->MsUntilDue(NowMs());
+  if (due >= 0 && due < wait) wait = due;
+  if (unit.engageAtMs != 0 && wait > 100) wait = 100;
+  if (unit.window && wait > 20) wait = 20;
+  return wait;
 }
 
 void Serve(Unit& unit) {
@@ -300,10 +416,7 @@ void Serve(Unit& unit) {
     const nfds_t keys = count;
     fds[count++] = {unit.outputs->KeyFd(), POLLIN, 0};  // -1: not watched
 
-    const int panelWait = ShowPanel(unit);
-    const int outputsWait = unit.outputs->MsUntilDue(NowMs());
-    const int wait = outputsWait >= 0 && outputsWait < panelWait ? outputsWait : panelWait;
-    if (poll(fds, count, wait) < 0) {
+    if (poll(fds, count, Timeout(unit)) < 0) {
       if (errno == EINTR) continue;
       std::fprintf(stderr, "korvan-efis: poll: %s\n", std::strerror(errno));
       return;
@@ -321,7 +434,15 @@ void Serve(Unit& unit) {
       }
     }
     if (fds[keys].revents != 0) unit.outputs->KeysReady(NowMs());
+    EngageWhenDue(unit);
     unit.outputs->SendDue(unit.readConn, NowMs());
+    if (unit.window) {
+      PumpPanelWindow();
+      if (!PanelWindowOpen()) {
+        Say("panel window closed");
+        return;
+      }
+    }
   }
 }
 
@@ -349,9 +470,60 @@ bool ValidUnitName(const std::string& name) {
          name.find('\\') == std::string::npos;
 }
 
+void SetStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+// --replay: the recorded frames through the panel, no device and no bridge; the panel line and
+// the text panel at the end, and the window until it is closed when one is asked for.
+int RunReplay(const UnitOptions& options) {
+  static Unit unit;
+  unit.options = &options;
+  FILE* in = std::fopen(options.replay.c_str(), "r");
+  if (in == nullptr) {
+    std::fprintf(stderr, "korvan-efis: cannot open %s: %s\n", options.replay.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  static ReplayFrame frame;
+  char line[4096];
+  long frames = 0;
+  while (std::fgets(line, sizeof line, in) != nullptr) {
+    if (!ParseRecordedFrame(line, frame)) continue;
+    char reason[96];
+    if (CheckOutboundFrame(frame.bytes, frame.size, reason, sizeof reason) != nullptr) continue;
+    TakeSessionFrame(frame.bytes, frame.size, unit.session);
+    ++frames;
+  }
+  std::fclose(in);
+  Say("replayed %ld frames from %s", frames, options.replay.c_str());
+  char text[1024];
+  FormatPanel(unit.session.readout, text, sizeof text);
+  Say("%s", text);
+  FormatTextPanel(unit.session, text, sizeof text);
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+  if (frames == 0) return 1;
+  if (!options.windowPanel) return 0;
+  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+  SetStopSignals();
+  if (!OpenPanelWindow(&unit.session, nullptr, nullptr)) return options.panelOptional ? 0 : 1;
+  Say("panel window open: close it (or SIGTERM) to end");
+  pollfd stop{stopPipe[0], POLLIN, 0};
+  while (PanelWindowOpen() && poll(&stop, 1, 20) <= 0) PumpPanelWindow();
+  ClosePanelWindow();
+  return 0;
+}
+
 }  // namespace
 
 int RunUnit(const UnitOptions& options) {
+  if (!options.replay.empty()) return RunReplay(options);
   static Unit unit;  // large (the last frames); one per process
   unit.options = &options;
   for (int& conn : unit.deviceConns) conn = -1;
@@ -391,12 +563,7 @@ int RunUnit(const UnitOptions& options) {
     }
   }
   if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  SetStopSignals();
 
   bool ok = true;
   for (int c = 0; c < kChannels && ok; ++c) {
@@ -409,8 +576,14 @@ int RunUnit(const UnitOptions& options) {
         unit.socketPaths[kDevice].c_str());
     UnitOutputs outputs(options.outputs);
     unit.outputs = &outputs;
+    outputs.SetHooks(OnKey, OnSent, &unit);
+    unit.session.qnhTenths = outputs.Qnh();
+    ShowServos(unit);
     outputs.Begin();
-    Serve(unit);
+    if (options.windowPanel) unit.window = OpenPanelWindow(&unit.session, OnKey, &unit);
+    if (options.windowPanel && !unit.window && !options.panelOptional) ok = false;
+    if (ok) Serve(unit);
+    if (unit.window) ClosePanelWindow();
     outputs.End();
     for (int type = 0; type < 16; ++type) {
       if (unit.lastSize[type] == 0) continue;

@@ -71,7 +71,7 @@ step "the three programs run; the simulator holds a 25 degree right bank"
 
 # The EFIS shows the bank before anything is engaged.
 wait_for_re efis.out "BANK 2[45][.]"
-wait_for efis.out "servos:" 30
+wait_for efis.rec " frame 15 20 " 30
 
 # ---- Engage: the wings come level within 15 s and stay level ----
 key a
@@ -107,7 +107,8 @@ step "level for $(wc -l <"$work/level.txt") more seconds, controls with the brid
 # (truncated) of a command C = 16384 - (P - 1400) x 2048 / 700 sent in the 1.5 s before it.
 disengage_ms=$(awk '{ print $1 }' "$work/efis.rec" | tail -n 1)
 cat >"$work/follow.awk" <<'AWK'
-function byte(h, i) { return strtonum("0x" substr(h, 2 * i + 1, 2)) }
+function byte(h, i) { return 16 * (index("0123456789abcdef", substr(h, 2 * i + 1, 1)) - 1) + \
+  index("0123456789abcdef", substr(h, 2 * i + 2, 1)) - 1 }
 function s16(h, i,  v) { v = byte(h, i) + 256 * byte(h, i + 1); return v >= 32768 ? v - 65536 : v }
 function cmd(p,  q, c) { q = int((p - 1400) * 2048 / 700); c = (16384 - q) % 65536;
   if (c >= 32768) c -= 65536; if (c < -32768) c += 65536; return c }
@@ -158,7 +159,8 @@ sleep 3
 line=$(last_flight)
 aileron=$(field "$line" aileron); elevator=$(field "$line" elevator)
 status=$(grep ' frame 15 ' "$work/efis.rec" | tail -n 1 | awk '{ print $5 }')
-read -r sb sp < <(awk -v h="$status" 'function byte(i) { return strtonum("0x" substr(h, 2 * i + 1, 2)) }
+read -r sb sp < <(awk -v h="$status" 'function byte(i) { return 16 * (index("0123456789abcdef",
+  substr(h, 2 * i + 1, 1)) - 1) + index("0123456789abcdef", substr(h, 2 * i + 2, 1)) - 1 }
   function s16(i,  v) { v = byte(i) + 256 * byte(i + 1); return v >= 32768 ? v - 65536 : v }
   BEGIN { print s16(6), s16(10) }')
 want_b=$(( -(aileron / 32) )); want_p=$(( -(elevator / 32) ))
