@@ -110,7 +110,7 @@ wait_line "$run/efis.out" "korvan-efis ready" 20 || { say "korvan-efis did not s
 say "starting korvan-bridge: the product. It reads the flight from korvan-sim every 50 ms, sends"
 say "  it to the EFIS, and while the EFIS autopilot is engaged writes its servo commands into"
 say "  the simulator's aileron and elevator. Its log follows."
-"$bin/korvan-bridge" > >(sed 's/^/bridge log: /') 2> >(tee "$run/bridge.err" | sed 's/^/bridge log: /') &
+"$bin/korvan-bridge" >/dev/null 2> >(tee "$run/bridge.err" | sed -u 's/^/bridge log: /') &
 bridge=$!
 pids+=($bridge)
 wait_line "$run/bridge.err" "EFIS data write channel OK" 30 || { say "the bridge did not connect"; exit 1; }
@@ -135,10 +135,15 @@ fi
 
 sleep 6
 mkdir -p "$shots"
-if [ -n "$bridge_win" ] && import -window "$bridge_win" "$shots/bridge-window.png" 2>/dev/null; then
+shoot() {  # shoot WINDOW FILE: raised first, so nothing covers it
+  xdotool windowraise "$1" 2>/dev/null || true
+  sleep 0.3
+  import -window "$1" "$2" 2>/dev/null
+}
+if [ -n "$bridge_win" ] && shoot "$bridge_win" "$shots/bridge-window.png"; then
   say "screenshot of the bridge window: $shots/bridge-window.png"
 fi
-if [ -n "$panel_win" ] && import -window "$panel_win" "$shots/efis-panel.png" 2>/dev/null; then
+if [ -n "$panel_win" ] && shoot "$panel_win" "$shots/efis-panel.png"; then
   say "screenshot of the EFIS panel: $shots/efis-panel.png"
 fi
 

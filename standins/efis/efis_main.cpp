@@ -24,8 +24,8 @@ const char kUsage[] =
     "  --refuse-write    refuse every open of \\PIPE01\n"
     "  --drop-after N    after N frames drop every connection once (an unplug and re-plug:\n"
     "                    the unit stays present and takes new opens)\n"
-    "  --record FILE     append every open, close and frame with a time stamp (ms) to FILE,\n"
-    "                    the frames it sends too (\"MS sent TYPE SIZE HEX\")\n"
+    "  --record FILE     append every open, close and frame with a time stamp (ms) to FILE\n"
+    "  --record-sent     record the frames it sends too (\"MS sent TYPE SIZE HEX\")\n"
     "  --verbose         one line per frame, open and close on standard output\n"
     "  --help            this text\n"
     "The panel and the autopilot:\n"
@@ -109,6 +109,8 @@ int main(int argc, char** argv) {
       options.refuseWrite = true;
     } else if (std::strcmp(arg, "--record") == 0 && hasValue) {
       options.record = argv[++i];
+    } else if (std::strcmp(arg, "--record-sent") == 0) {
+      options.recordSent = true;
     } else if (std::strcmp(arg, "--verbose") == 0) {
       options.verbose = true;
     } else if (std::strcmp(arg, "--panel") == 0 && hasValue) {

@@ -14,6 +14,7 @@ struct UnitOptions {
   bool refuseWrite = false;    // refuse every open of PIPE01
   long dropAfter = 0;          // > 0: drop every connection after that many frames, once
   std::string record;          // file getting every event and frame with a time stamp
+  bool recordSent = false;     // ... and the frames the unit sends
   bool verbose = false;        // a line per frame and per open and close on stdout
   OutputOptions outputs;       // what the unit sends on PIPE00
   // The panel: a window, the text panel on standard output, or neither (the panel line only).

@@ -427,7 +427,7 @@ bool OpenPanelWindow(const PanelSession* session, PanelKeyHandler onKey, void* c
   gtk_window_set_resizable(GTK_WINDOW(Panel.window), FALSE);
   GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   Panel.area = gtk_drawing_area_new();
-  gtk_widget_set_size_request(Panel.area, 860, 450);
+  gtk_widget_set_size_request(Panel.area, 900, 450);
   g_signal_connect(Panel.area, "draw", G_CALLBACK(OnDraw), nullptr);
   gtk_box_pack_start(GTK_BOX(column), Panel.area, FALSE, FALSE, 0);
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);

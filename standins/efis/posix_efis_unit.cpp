@@ -262,7 +262,10 @@ void ShowQnh(Unit& unit, long tenths) {
 void TakeBridgeFrame(Unit& unit, const std::uint8_t* frame, std::size_t size) {
   if (!TakeSessionFrame(frame, size, unit.session)) return;
   unit.panelNews = true;
-  if (frame[3] == 6) unit.outputs->TakeQnh(unit.session.qnhTenths);
+  // The unit takes the simulator's setting as its own, unless it is one that keeps announcing
+  // its own (--qnh-every).
+  if (frame[3] == 6 && unit.options->outputs.qnhEveryMs == 0)
+    unit.outputs->TakeQnh(unit.session.qnhTenths);
   if (frame[3] == 11 && unit.session.ap.engaged) {
     StepSessionAutopilot(unit.session, static_cast<double>(NowMs()) / 1000);
     ShowServos(unit);
@@ -297,26 +300,33 @@ void OnKey(void* context, char key) {
 // Every frame the unit sends goes to the record too: "MS sent TYPE SIZE HEX".
 void OnSent(void* context, const std::uint8_t* frame, std::size_t size) {
   Unit& unit = *static_cast<Unit*>(context);
-  if (unit.record == nullptr) return;
+  if (unit.record == nullptr || !unit.options->recordSent) return;
   char hex[2 * kMaxFrame + 1];
   HexBytes(frame, size, hex, sizeof hex);
   Record(unit, "sent %u %zu %s", frame[3], size, hex);
 }
 
-// --engage-after: the autopilot engages once the panel has attitude and air data.
+// --engage-after: the autopilot engages once the panel has attitude and air data, with its
+// heading bug set when one is given.
 void EngageWhenDue(Unit& unit) {
   if (unit.engageAtMs == 0 || NowMs() < unit.engageAtMs) return;
   const PanelReadout& r = unit.session.readout;
   if (!r.attitude || !r.airData) return;
   unit.engageAtMs = 0;
-  if (!unit.session.ap.engaged) PanelAct(unit, PanelAction::ToggleAutopilot);
+  if (unit.session.ap.engaged) return;
+  char line[160];
+  ApplyAutopilotAction(unit.session, PanelAction::ToggleAutopilot, line, sizeof line);
   if (unit.options->headingBug >= 0) {
     SelectHeading(unit.session.ap, unit.options->headingBug);
-    char line[96], state[48];
+    char state[48];
     FormatAutopilot(unit.session.ap, state, sizeof state);
     std::snprintf(line, sizeof line, "autopilot engaged: %s", state);
-    Say("%s", line);
   }
+  Say("%s", line);
+  Record(unit, "%s", line);
+  ShowServos(unit);
+  unit.panelNews = true;
+  RedrawPanelWindow();
 }
 
 void ReceiveFrame(Unit& unit) {

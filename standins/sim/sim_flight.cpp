@@ -135,12 +135,6 @@ std::int16_t Input(double fraction) {
   return static_cast<std::int16_t>(std::lround(Clamp(fraction, -1, 1) * kFullInput));
 }
 
-std::int16_t SpaceGetS16(std::uint32_t offset) {
-  std::uint8_t bytes[2];
-  SpaceRead(offset, 2, bytes);
-  return static_cast<std::int16_t>(bytes[0] | bytes[1] << 8);
-}
-
 // What the built-in pilot wants: a bank and an altitude.
 void PilotTargets(const Flight& f, double* bank, double* altitudeFt) {
   if (f.start.pilot == PilotMode::Hold) {
@@ -186,13 +180,13 @@ void TakeControls(Flight& f, double dt) {
     }
   }
   if (f.disconnect & kDisconnectAileron) {
-    f.aileron = SpaceGetS16(kAileron);
+    f.aileron = static_cast<std::int16_t>(SpaceGetU16(kAileron));
   } else {
     f.aileron = Input(aileron);
     SpacePutU16(kAileron, static_cast<std::uint16_t>(f.aileron));
   }
   if (f.disconnect & kDisconnectElevator) {
-    f.elevator = SpaceGetS16(kElevator);
+    f.elevator = static_cast<std::int16_t>(SpaceGetU16(kElevator));
   } else {
     f.elevator = Input(elevator);
     SpacePutU16(kElevator, static_cast<std::uint16_t>(f.elevator));
@@ -389,9 +383,7 @@ FlightView ViewFlight() {
   v.aileron = f.aileron;
   v.elevator = f.elevator;
   v.disconnect = f.disconnect;
-  std::uint8_t qnh[2];
-  SpaceRead(kQnh, 2, qnh);
-  v.qnh = static_cast<std::uint16_t>(qnh[0] | qnh[1] << 8);
+  v.qnh = SpaceGetU16(kQnh);
   v.rpm = static_cast<int>(std::lround(f.engines[0].rpm));
   return v;
 }

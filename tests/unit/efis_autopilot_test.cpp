@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "standins/efis/efis_autopilot.h"
 #include "standins/sim/sim_flight.h"
@@ -18,22 +17,13 @@ using efisunit::Autopilot;
 using efisunit::AutopilotSense;
 
 double GetDouble(std::uint32_t offset) {
-  std::uint8_t bytes[8];
-  sim::SpaceRead(offset, 8, bytes);
-  double value;
-  std::memcpy(&value, bytes, 8);
-  return value;
+  return sim::SpaceGetDouble(offset);
 }
 std::int32_t GetS32(std::uint32_t offset) {
-  std::uint8_t b[4];
-  sim::SpaceRead(offset, 4, b);
-  return static_cast<std::int32_t>(b[0] | b[1] << 8 | b[2] << 16 |
-                                   static_cast<std::uint32_t>(b[3]) << 24);
+  return static_cast<std::int32_t>(sim::SpaceGetU32(offset));
 }
 std::int16_t GetS16(std::uint32_t offset) {
-  std::uint8_t b[2];
-  sim::SpaceRead(offset, 2, b);
-  return static_cast<std::int16_t>(b[0] | b[1] << 8);
+  return static_cast<std::int16_t>(sim::SpaceGetU16(offset));
 }
 void Write16(std::uint32_t offset, int value) {
   sim::SpacePutU16(offset, static_cast<std::uint16_t>(value));

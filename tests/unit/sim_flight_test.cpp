@@ -9,33 +9,18 @@
 #include <string>
 
 #include "standins/sim/sim_flight.h"
-#include "standins/sim/sim_options.h"
 #include "standins/sim/sim_space.h"
 
 namespace {
 
-double GetDouble(std::uint32_t offset) {
-  std::uint8_t bytes[8];
-  sim::SpaceRead(offset, 8, bytes);
-  double value;
-  std::memcpy(&value, bytes, 8);
-  return value;
-}
-std::uint32_t GetU32(std::uint32_t offset) {
-  std::uint8_t b[4];
-  sim::SpaceRead(offset, 4, b);
-  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-}
+using sim::SpaceGetDouble;
+using sim::SpaceGetU16;
+using sim::SpaceGetU32;
 std::int32_t GetS32(std::uint32_t offset) {
-  return static_cast<std::int32_t>(GetU32(offset));
-}
-std::uint16_t GetU16(std::uint32_t offset) {
-  std::uint8_t b[2];
-  sim::SpaceRead(offset, 2, b);
-  return static_cast<std::uint16_t>(b[0] | b[1] << 8);
+  return static_cast<std::int32_t>(sim::SpaceGetU32(offset));
 }
 std::int16_t GetS16(std::uint32_t offset) {
-  return static_cast<std::int16_t>(GetU16(offset));
+  return static_cast<std::int16_t>(sim::SpaceGetU16(offset));
 }
 
 // A client's write record: the bytes land, then the model hears of it.
@@ -69,49 +54,49 @@ void Fly(double seconds) {
 
 TEST(SimFlight, StartStateCarriesTheBridgeUnits) {
   sim::BeginFlight(Start(0, sim::PilotMode::Hold), 0x19980005, 8);
-  EXPECT_EQ(GetU32(0x3304), 0x19980005u);
-  EXPECT_EQ(GetU32(0x3308), 0xFADE0008u);
+  EXPECT_EQ(SpaceGetU32(0x3304), 0x19980005u);
+  EXPECT_EQ(SpaceGetU32(0x3308), 0xFADE0008u);
   // 3000 ft in whole metres; the bridge's (m x 32808) div 10000 gives 2998 ft.
   EXPECT_EQ(GetS32(0x0574), 914);
-  EXPECT_NEAR(GetDouble(0x6020), 914.4, 0.01);  // GPS altitude, metres
-  EXPECT_NEAR(GetS32(0x02BC), 12800, 2);        // 100 kt in 1/128 kt
-  EXPECT_EQ(GetU16(0x0330), 16211);             // 1013.2 hPa in 1/16 hPa
-  EXPECT_NEAR(GetDouble(0x02CC), 90.0, 1e-9);   // magnetic heading
-  EXPECT_NEAR(GetDouble(0x2B00), 90.0, 1e-9);
+  EXPECT_NEAR(SpaceGetDouble(0x6020), 914.4, 0.01);  // GPS altitude, metres
+  EXPECT_NEAR(GetS32(0x02BC), 12800, 2);             // 100 kt in 1/128 kt
+  EXPECT_EQ(SpaceGetU16(0x0330), 16211);             // 1013.2 hPa in 1/16 hPa
+  EXPECT_NEAR(SpaceGetDouble(0x02CC), 90.0, 1e-9);   // magnetic heading
+  EXPECT_NEAR(SpaceGetDouble(0x2B00), 90.0, 1e-9);
   EXPECT_EQ(GetS16(0x02A0), 364);  // variation 2 degrees east, 1/182 degree
   EXPECT_EQ(GetS16(0x11BA), 624);  // 1 g in 1/624 g
   EXPECT_EQ(GetS16(0x037C), 0);    // no turn
-  EXPECT_NEAR(GetDouble(0x6010), 52.3086, 1e-9);
-  EXPECT_NEAR(GetDouble(0x6018), 4.7639, 1e-9);
+  EXPECT_NEAR(SpaceGetDouble(0x6010), 52.3086, 1e-9);
+  EXPECT_NEAR(SpaceGetDouble(0x6018), 4.7639, 1e-9);
   // Track, true, as a fraction of the circle: heading 092 true with a wind from 300.
-  const double track = GetU32(0x0580) / 4294967296.0 * 360;
+  const double track = SpaceGetU32(0x0580) / 4294967296.0 * 360;
   EXPECT_GT(track, 92.0);
   EXPECT_LT(track, 97.0);
   // Ground speed in m/s: about 104 kt true plus a tailwind component.
-  EXPECT_GT(GetDouble(0x6030), 53.0);
-  EXPECT_LT(GetDouble(0x6030), 62.0);
+  EXPECT_GT(SpaceGetDouble(0x6030), 53.0);
+  EXPECT_LT(SpaceGetDouble(0x6030), 62.0);
   // Pitch is nose down positive: level cruise flies a little nose up.
-  EXPECT_LT(GetDouble(0x2F70), 0.0);
-  EXPECT_GT(GetDouble(0x2F70), -5.0);
+  EXPECT_LT(SpaceGetDouble(0x2F70), 0.0);
+  EXPECT_GT(SpaceGetDouble(0x2F70), -5.0);
   // Outside air about 12 C (1/256 C) and static pressure about 908 hPa (lb/ft2).
   EXPECT_NEAR(GetS16(0x0E8C) / 256.0, 12, 1);
-  EXPECT_NEAR(GetDouble(0x28C8) * 0.4788026, 908, 2);
+  EXPECT_NEAR(SpaceGetDouble(0x28C8) * 0.4788026, 908, 2);
 
   const std::uint32_t engines[2][8] = {
       {0x0898, 0x08C8, 0x08C0, 0x08E8, 0x0918, 0x3B58, 0x3B60, 0x3B70},
       {0x0930, 0x0960, 0x0958, 0x0980, 0x09B0, 0x3A98, 0x3AA0, 0x3AB0}};
   for (const auto& e : engines) {
-    const std::uint32_t rpm = (std::uint32_t{GetU16(e[0])} * GetU16(e[1])) >> 16;
+    const std::uint32_t rpm = (std::uint32_t{SpaceGetU16(e[0])} * SpaceGetU16(e[1])) >> 16;
     EXPECT_GE(rpm, 2500u);
     EXPECT_LE(rpm, 2600u);
-    const double manifoldInHg = GetU16(e[2]) / 1024.0;
+    const double manifoldInHg = SpaceGetU16(e[2]) / 1024.0;
     EXPECT_GT(manifoldInHg, 20.0);
     EXPECT_LT(manifoldInHg, 26.0);
-    EXPECT_NEAR((GetDouble(e[3]) - 34) / 1.8, 712, 10);       // exhaust, C
-    EXPECT_GT(GetDouble(e[4]), 30.0);                         // fuel flow, lb/h
-    EXPECT_NEAR((GetDouble(e[5]) - 491.67) * 5 / 9, 90, 5);   // oil, Rankine
-    EXPECT_NEAR(GetDouble(e[6]) * 0.004788026, 47.5, 1);      // oil pressure, 0.1 bar
-    EXPECT_NEAR((GetDouble(e[7]) - 491.67) * 5 / 9, 195, 5);  // cylinder head, Rankine
+    EXPECT_NEAR((SpaceGetDouble(e[3]) - 34) / 1.8, 712, 10);       // exhaust, C
+    EXPECT_GT(SpaceGetDouble(e[4]), 30.0);                         // fuel flow, lb/h
+    EXPECT_NEAR((SpaceGetDouble(e[5]) - 491.67) * 5 / 9, 90, 5);   // oil, Rankine
+    EXPECT_NEAR(SpaceGetDouble(e[6]) * 0.004788026, 47.5, 1);      // oil pressure, 0.1 bar
+    EXPECT_NEAR((SpaceGetDouble(e[7]) - 491.67) * 5 / 9, 195, 5);  // cylinder head, Rankine
   }
 }
 
@@ -224,13 +209,13 @@ TEST(SimFlight, ControlsComeBackOnZeroOrAfterTenSilentSeconds) {
 
 TEST(SimFlight, PositionAdvancesAlongTheTrackAtGroundSpeed) {
   sim::BeginFlight(Start(0, sim::PilotMode::Hold), 0x19980005, 8);
-  const double lat0 = GetDouble(0x6010), lon0 = GetDouble(0x6018);
-  const double speed = GetDouble(0x6030);
-  const double track = GetU32(0x0580) / 4294967296.0 * 360;
+  const double lat0 = SpaceGetDouble(0x6010), lon0 = SpaceGetDouble(0x6018);
+  const double speed = SpaceGetDouble(0x6030);
+  const double track = SpaceGetU32(0x0580) / 4294967296.0 * 360;
   Fly(60);
   const double rad = 3.14159265358979 / 180;
-  const double north = (GetDouble(0x6010) - lat0) * rad * 6371000;
-  const double east = (GetDouble(0x6018) - lon0) * rad * 6371000 * std::cos(lat0 * rad);
+  const double north = (SpaceGetDouble(0x6010) - lat0) * rad * 6371000;
+  const double east = (SpaceGetDouble(0x6018) - lon0) * rad * 6371000 * std::cos(lat0 * rad);
   EXPECT_NEAR(std::sqrt(north * north + east * east), speed * 60, speed * 60 * 0.02);
   EXPECT_NEAR(std::atan2(east, north) / rad, track, 1.0);
 }
@@ -241,14 +226,14 @@ TEST(SimFlight, QnhChangesOnScheduleAndClientWritesStand) {
   start.qnhChangeAtS = 3;
   start.qnhChangeHpa = 1020.0;
   sim::BeginFlight(start, 0x19980005, 8);
-  EXPECT_EQ(GetU16(0x0330), 16144);
+  EXPECT_EQ(SpaceGetU16(0x0330), 16144);
   sim::SpacePutU16(0x0330, 16227);  // the bridge writes the EFIS's 1014.2
   Fly(2);
-  EXPECT_EQ(GetU16(0x0330), 16227);
+  EXPECT_EQ(SpaceGetU16(0x0330), 16227);
   Fly(1.5);
-  EXPECT_EQ(GetU16(0x0330), 16320);
+  EXPECT_EQ(SpaceGetU16(0x0330), 16320);
   Fly(5);
-  EXPECT_EQ(GetU16(0x0330), 16320);
+  EXPECT_EQ(SpaceGetU16(0x0330), 16320);
 }
 
 TEST(SimFlight, StatusLineSaysWhoFlies) {
@@ -258,68 +243,6 @@ TEST(SimFlight, StatusLineSaysWhoFlies) {
   const std::string text = line;
   EXPECT_EQ(text.rfind("flight t=0.00 bank=-10.0 ", 0), 0u) << text;
   EXPECT_NE(text.find(" qnh=16211 disconnect=0 aileron="), std::string::npos) << text;
-}
-
-// The flight options, and the numeric table every option now goes through.
-sim::ParseOutcome Parse(std::vector<const char*> args, sim::SimOptions& options,
-                        std::string* error = nullptr) {
-  args.insert(args.begin(), "korvan-sim");
-  char text[200] = "";
-  const sim::ParseOutcome outcome =
-      sim::ParseSimOptions(static_cast<int>(args.size()), args.data(), options, text, sizeof text);
-  if (error) *error = text;
-  return outcome;
-}
-
-TEST(SimFlightOptions, FlightStartIsTaken) {
-  sim::SimOptions o;
-  ASSERT_EQ(Parse({"--fly", "--pilot", "hold", "--bank=-25.5", "--heading", "270", "--altitude",
-                   "4500", "--airspeed", "90", "--qnh", "1009.5", "--qnh-at", "12.5:1020"},
-                  o),
-            sim::ParseOutcome::Run);
-  EXPECT_TRUE(o.fly);
-  EXPECT_EQ(o.flight.pilot, sim::PilotMode::Hold);
-  EXPECT_DOUBLE_EQ(o.flight.bankDeg, -25.5);
-  EXPECT_DOUBLE_EQ(o.flight.headingDeg, 270);
-  EXPECT_DOUBLE_EQ(o.flight.altitudeFt, 4500);
-  EXPECT_DOUBLE_EQ(o.flight.airspeedKt, 90);
-  EXPECT_DOUBLE_EQ(o.flight.qnhHpa, 1009.5);
-  EXPECT_DOUBLE_EQ(o.flight.qnhChangeAtS, 12.5);
-  EXPECT_DOUBLE_EQ(o.flight.qnhChangeHpa, 1020);
-  sim::SimOptions d;
-  ASSERT_EQ(Parse({}, d), sim::ParseOutcome::Run);
-  EXPECT_FALSE(d.fly);
-  EXPECT_EQ(d.flight.pilot, sim::PilotMode::Tour);
-}
-
-TEST(SimFlightOptions, BadValuesNameTheOptionAndWhatItNeeds) {
-  struct Case {
-    std::vector<const char*> args;
-    const char* error;
-  };
-  const Case cases[] = {
-      {{"--bank", "61"}, "--bank needs degrees from -60 to 60, got '61'"},
-      {{"--bank", "1e1"}, "--bank needs degrees from -60 to 60, got '1e1'"},
-      {{"--bank", "-"}, "--bank needs degrees from -60 to 60, got '-'"},
-      {{"--bank", "2."}, "--bank needs degrees from -60 to 60, got '2.'"},
-      {{"--altitude"}, "--altitude needs feet from 500 to 15000, got ''"},
-      {{"--sim-id", "-1"}, "--sim-id needs a number from 0 to 65535, got '-1'"},
-      {{"--delay-ms", "1.5"}, "--delay-ms needs a number from 0 to 600000, got '1.5'"},
-      {{"--version", "0x1FFFFFFFF"},
-       "--version needs a hexadecimal 32-bit value, got '0x1FFFFFFFF'"},
-      {{"--reply", "99999999999999999999999"},
-       "--reply needs an unsigned 32-bit number, got '99999999999999999999999'"},
-      {{"--pilot", "loop"}, "--pilot needs tour or hold, got 'loop'"},
-      {{"--qnh-at", "5"}, "--qnh-at needs SECONDS:HPA (HPA from 900 to 1100), got '5'"},
-      {{"--qnh-at", "5:800"}, "--qnh-at needs SECONDS:HPA (HPA from 900 to 1100), got '5:800'"},
-      {{"--fly=yes"}, "unknown option '--fly=yes'"},
-  };
-  for (const Case& c : cases) {
-    sim::SimOptions o;
-    std::string error;
-    EXPECT_EQ(Parse(c.args, o, &error), sim::ParseOutcome::Error) << c.args[0];
-    EXPECT_EQ(error, c.error);
-  }
 }
 
 }  // namespace
