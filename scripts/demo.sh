@@ -11,9 +11,9 @@
 #                  there is none)
 # After a few seconds it engages the EFIS autopilot; the bridge then writes the autopilot's servo
 # commands into the simulator's controls. It saves screenshots of the bridge window and of the
-# panel into DIR (default build/demo-screenshots). It stops after --seconds N (default: without a
-# display 45 s; with one, when you close the bridge window) or on Ctrl-C, and leaves no process
-# and no file behind but the screenshots.
+# panel into DIR (default build/demo-screenshots). It stops N seconds after the build with
+# --seconds N (default: without a display 45 s; with one, when you close the bridge window) or on
+# Ctrl-C, and leaves no process and no file behind but the screenshots.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -40,6 +40,7 @@ scripts/install-deps.sh demo
 cmake --preset linux-release >/dev/null
 cmake --build --preset linux-release -j2 --target korvan-sim korvan-efis korvan-bridge | grep -v '^\[' || true
 bin=$root/build/linux-release/bin
+SECONDS=0  # --seconds counts from here, not from the start of the build
 
 # Everything the programs share or write lives in this directory, removed at the end.
 run=$(mktemp -d /tmp/korvan-demo.XXXXXX)
@@ -148,7 +149,7 @@ if [ -n "$panel_win" ] && shoot "$panel_win" "$shots/efis-panel.png"; then
 fi
 
 if [ -n "$seconds" ]; then
-  say "running until $seconds s have passed since the start (Ctrl-C stops earlier)"
+  say "running until $seconds s after the build (Ctrl-C stops earlier)"
   while [ $SECONDS -lt "$seconds" ] && alive "$bridge" && alive "$efis" && alive "$sim"; do sleep 0.5; done
 else
   say "running until you close the bridge window (or press Ctrl-C)"
