@@ -116,8 +116,8 @@ bridge=$!
 pids+=($bridge)
 wait_line "$run/bridge.err" "EFIS data write channel OK" 30 || { say "the bridge did not connect"; exit 1; }
 say "the bridge is connected to both: the EFIS panel shows the flight (attitude, speeds,"
-say "  altitude, heading, GPS, both engines, QNH). Keys in the panel window: a autopilot,"
-say "  [ ] heading bug, + - QNH."
+say "  altitude, heading, GPS, both engines, QNH)."
+[ -n "$virtual" ] || say "  Keys in the panel window (or its buttons): a autopilot, [ ] heading bug, + - QNH."
 
 window_of() { xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
 bridge_win=$(timeout 20 bash -c "$(declare -f window_of); window_of '^Microsoft FlightSim to Korvan Avionics EFIS bridge\$'") || true
