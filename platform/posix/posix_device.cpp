@@ -36,8 +36,8 @@ struct InterfaceSet {
   std::vector<std::string> paths;
 };
 
-std::mutex setsMutex;
-std::unique_ptr<InterfaceSet> sets[kMaxSets];
+std::mutex SetsLock;
+std::unique_ptr<InterfaceSet> Sets[kMaxSets];
 
 bool SameGuid(const DeviceClassGuid& a, const DeviceClassGuid& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
@@ -99,7 +99,7 @@ void LoadEntries(const std::string& dir, bool presentOnly, std::vector<std::stri
 
 InterfaceSet* FindSet(DeviceInfoSet set) {
   if (set == 0 || set > kMaxSets) return nullptr;
-  return sets[set - 1].get();
+  return Sets[set - 1].get();
 }
 
 // --- files ---------------------------------------------------------------------------------
@@ -107,9 +107,7 @@ InterfaceSet* FindSet(DeviceInfoSet set) {
 void CloseDeviceEntry(HandleEntry& entry) {
   // Ends a read blocked on a dup of this fd, and the unit sees the close now rather than when
   // that read lets go: the pipe is free for the next open once CloseKernelHandle returns.
-  shutdown(entry.fd, SHUT_RDWR);
-  close(entry.fd);
-  entry.fd = -1;
+  posix::CloseSocketEntry(entry);
 }
 
 std::uint32_t AccessOf(const HandleEntry& entry) {
@@ -236,10 +234,10 @@ DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std:
     LoadEntries(root + "/devices/" + GuidText(interfaceClass), (flags & kDigcfPresent) != 0,
                 set->paths);
   }
-  std::lock_guard<std::mutex> lock(setsMutex);
+  std::lock_guard<std::mutex> lock(SetsLock);
   for (std::size_t i = 0; i < kMaxSets; ++i) {
-    if (!sets[i]) {
-      sets[i] = std::move(set);
+    if (!Sets[i]) {
+      Sets[i] = std::move(set);
       return i + 1;
     }
   }
@@ -249,7 +247,7 @@ DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std:
 
 bool EnumDeviceInterface(DeviceInfoSet set, const DeviceClassGuid& interfaceClass,
                          std::uint32_t index, DeviceInterfaceData* data) {
-  std::lock_guard<std::mutex> lock(setsMutex);
+  std::lock_guard<std::mutex> lock(SetsLock);
   InterfaceSet* s = FindSet(set);
   if (s == nullptr) {
     SetLastError(kErrorInvalidHandle);
@@ -271,7 +269,7 @@ bool EnumDeviceInterface(DeviceInfoSet set, const DeviceClassGuid& interfaceClas
 
 bool GetDeviceInterfaceDetail(DeviceInfoSet set, DeviceInterfaceData* data, void* detail,
                               std::uint32_t detailSize, std::uint32_t* requiredSize) {
-  std::lock_guard<std::mutex> lock(setsMutex);
+  std::lock_guard<std::mutex> lock(SetsLock);
   InterfaceSet* s = FindSet(set);
   if (s == nullptr) {
     SetLastError(kErrorInvalidHandle);
@@ -305,12 +303,12 @@ bool GetDeviceInterfaceDetail(DeviceInfoSet set, DeviceInterfaceData* data, void
 }
 
 bool CloseDeviceInterfaceSet(DeviceInfoSet set) {
-  std::lock_guard<std::mutex> lock(setsMutex);
+  std::lock_guard<std::mutex> lock(SetsLock);
   if (FindSet(set) == nullptr) {
     SetLastError(kErrorInvalidHandle);
     return false;
   }
-  sets[set - 1].reset();
+  Sets[set - 1].reset();
   return true;
 }
 
