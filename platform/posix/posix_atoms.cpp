@@ -72,7 +72,7 @@ std::uint16_t AddGlobalAtom(const char* name) {
   const int fd = posix::CreatePrivateFile(dir, WriteName, AtomName, &fresh, &taken);
   if (fd < 0) {
     // Every value taken: the table is full.
-    SetLastError(errno == EEXIST ? posix::kErrorNotEnoughMemory : posix::ErrorFromErrno(errno));
+    SetLastError(errno == EEXIST ? kErrorNotEnoughMemory : posix::ErrorFromErrno(errno));
     return 0;
   }
   close(fd);

@@ -110,7 +110,7 @@ WindowHandle FindTopLevelWindow(const char* className) {
     }
   }
   if (freeSlot < 0) {
-    SetLastError(posix::kErrorNotEnoughMemory);
+    SetLastError(kErrorNotEnoughMemory);
     return 0;
   }
   FoundWindow& entry = FoundWindows[freeSlot];

@@ -214,7 +214,7 @@ ServerWindow* CreateServerWindow(const char* className, ServerHandler handler, v
   }
   ServerWindow* window = TakeSlot();
   if (window == nullptr) {
-    SetLastError(posix::kErrorNotEnoughMemory);
+    SetLastError(kErrorNotEnoughMemory);
     return nullptr;
   }
   window->handler = handler;

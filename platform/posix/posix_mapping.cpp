@@ -98,7 +98,7 @@ Handle WrapArea(int fd, const char* path) {
   }
   if (area == nullptr) {
     close(fd);
-    SetLastError(posix::kErrorTooManyOpenFiles);
+    SetLastError(kErrorTooManyOpenFiles);
     return 0;
   }
   const Handle handle = posix::AllocateHandle(fd, CloseAreaHandle, area);
@@ -171,7 +171,7 @@ bool MappingPath(const char* name, std::string* dir, std::string* path) {
   }
   *path = *dir + "/" + name;
   if (path->size() >= sizeof Area{}.path) {
-    SetLastError(posix::kErrorFilenameTooLong);
+    SetLastError(kErrorFilenameTooLong);
     return false;
   }
   return true;
@@ -213,7 +213,7 @@ void MapArea(posix::HandleEntry& entry, void* context) {
     }
   }
   if (slot == nullptr) {
-    request.error = posix::kErrorNotEnoughMemory;
+    request.error = kErrorNotEnoughMemory;
     return;
   }
   struct stat st {};
@@ -339,7 +339,7 @@ bool UnmapSharedArea(void* view) {
     entry = View{};
     return true;
   }
-  SetLastError(posix::kErrorInvalidAddress);
+  SetLastError(kErrorInvalidAddress);
   return false;
 }
 

@@ -98,7 +98,7 @@ Handle StartThread(const ThreadStart* start) {
   if (rc != 0) {
     record->holders.store(1);  // no thread will hold it: the handle's close frees it
     CloseKernelHandle(handle);
-    SetLastError(posix::kErrorNotEnoughMemory);
+    SetLastError(kErrorNotEnoughMemory);
     return 0;
   }
   return handle;
