@@ -130,20 +130,15 @@ Join JoinExisting(int fd, const char* path) {
 enum class Fresh { Created, NameTaken, Failed };
 
 struct FreshArea {
-  const char* path;
+  const char* path;  // "" for an unnamed area, which no one finds and so needs no lock
   std::uint32_t size;
 };
 
 // Sized, and held with the shared lock every holder keeps, before anyone can find it.
 bool SizeAndHold(int fd, const void* context) {
   const auto& area = *static_cast<const FreshArea*>(context);
-  return ftruncate(fd, static_cast<off_t>(area.size)) == 0 && flock(fd, LOCK_SH) == 0;
-}
-
-// An unnamed area is never found by name, so it needs no lock.
-bool SizeOnly(int fd, const void* context) {
-  const auto& area = *static_cast<const FreshArea*>(context);
-  return ftruncate(fd, static_cast<off_t>(area.size)) == 0;
+  if (ftruncate(fd, static_cast<off_t>(area.size)) != 0) return false;
+  return area.path[0] == '\0' || flock(fd, LOCK_SH) == 0;
 }
 
 bool AreaName(std::uint32_t index, const void* context, std::string* path) {
@@ -184,7 +179,7 @@ Handle CreateUnnamedArea(std::uint32_t size) {
     return 0;
   }
   const FreshArea area{"", size};
-  const int fd = posix::CreatePrivateFile(dir, SizeOnly, nullptr, &area, nullptr);
+  const int fd = posix::CreatePrivateFile(dir, SizeAndHold, nullptr, &area, nullptr);
   if (fd < 0) {
     SetLastError(posix::ErrorFromErrno(errno));
     return 0;
