@@ -80,12 +80,19 @@ std::uint32_t UsedBytes() {
   return static_cast<std::uint32_t>(SimLink.WritePos - SimLink.AreaView);
 }
 
-// The room rule, in unsigned 32-bit arithmetic. A size near 2^32 would wrap the sum below the
-// limit and run the record past the area, so no size above the limit is taken at all.
-bool Fits(std::uint32_t header, std::uint32_t size) {
-  const std::uint32_t used = UsedBytes();
-  if (size > kSimBatchLimit) return false;
-  return used + header + size + kTerminator <= kSimBatchLimit;
+// Whether a record of `header` and `size` bytes may be queued: the link is open, and the room
+// rule holds in unsigned 32-bit arithmetic. A size near 2^32 would wrap the sum below the limit
+// and run the record past the area, so no size above the limit is taken at all.
+bool CanQueue(std::uint32_t header, std::uint32_t size, SimResult& code) {
+  if (SimLink.AreaView == nullptr) {
+    code = SimNotOpen;
+    return false;
+  }
+  if (size > kSimBatchLimit || UsedBytes() + header + size + kTerminator > kSimBatchLimit) {
+    code = SimAreaFull;
+    return false;
+  }
+  return true;
 }
 
 std::uint32_t Queue(std::uint32_t id, std::uint32_t offset, std::uint32_t size, void* destination) {
@@ -163,14 +170,7 @@ void SimLinkClose() {
 }
 
 bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimResult& code) {
-  if (SimLink.AreaView == nullptr) {
-    code = SimNotOpen;
-    return false;
-  }
-  if (!Fits(kReadHeader, size)) {
-    code = SimAreaFull;
-    return false;
-  }
+  if (!CanQueue(kReadHeader, size, code)) return false;
   const std::uint32_t reference = Queue(kSimReadId, offset, size, destination);
   Put32(SimLink.WritePos, kSimReadId);
   Put32(SimLink.WritePos + 4, offset);
@@ -186,14 +186,7 @@ bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, Si
 }
 
 bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, SimResult& code) {
-  if (SimLink.AreaView == nullptr) {
-    code = SimNotOpen;
-    return false;
-  }
-  if (!Fits(kWriteHeader, size)) {
-    code = SimAreaFull;
-    return false;
-  }
+  if (!CanQueue(kWriteHeader, size, code)) return false;
   Queue(kSimWriteId, offset, size, nullptr);
   Put32(SimLink.WritePos, kSimWriteId);
   Put32(SimLink.WritePos + 4, offset);

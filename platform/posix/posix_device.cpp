@@ -219,6 +219,25 @@ bool AwaitPacketOrKill(int fd) {
   }
 }
 
+// The start every read and write shares: *done cleared, the handle's fd duplicated for the one
+// call after checking its access. -1 when the call ends here, with its result in *result: a size
+// of 0 succeeds at once (an empty packet would read as the end of the connection), a null
+// buffer or a handle without that access fails.
+int BeginTransfer(Handle file, std::uint32_t access, const void* buffer, std::uint32_t size,
+                  std::uint32_t* done, bool* result) {
+  if (done != nullptr) *done = 0;
+  const int fd = DeviceFd(file, access);
+  if (fd < 0) {
+    *result = false;
+    return -1;
+  }
+  if (size != 0 && buffer != nullptr) return fd;
+  close(fd);
+  *result = size == 0;
+  if (size != 0) SetLastError(kErrorInvalidParameter);
+  return -1;
+}
+
 }  // namespace
 
 DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std::uint32_t flags) {
@@ -338,18 +357,9 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t /*sh
 }
 
 bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
-  if (done != nullptr) *done = 0;
-  int fd = DeviceFd(file, kGenericRead);
-  if (fd < 0) return false;
-  if (size == 0) {
-    close(fd);
-    return true;
-  }
-  if (buffer == nullptr) {
-    close(fd);
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+  bool result = false;
+  const int fd = BeginTransfer(file, kGenericRead, buffer, size, done, &result);
+  if (fd < 0) return result;
   if (!AwaitPacketOrKill(fd)) {
     close(fd);
     SetLastError(kErrorOperationAborted);  // killed: the packet stays for the next reader
@@ -369,18 +379,9 @@ bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t
 }
 
 bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) {
-  if (done != nullptr) *done = 0;
-  int fd = DeviceFd(file, kGenericWrite);
-  if (fd < 0) return false;
-  if (size == 0) {  // an empty packet would read as the end of the connection
-    close(fd);
-    return true;
-  }
-  if (buffer == nullptr) {
-    close(fd);
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+  bool result = false;
+  const int fd = BeginTransfer(file, kGenericWrite, buffer, size, done, &result);
+  if (fd < 0) return result;
   ssize_t n;
   do {
     n = send(fd, buffer, size, MSG_NOSIGNAL);
