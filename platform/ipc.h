@@ -141,7 +141,7 @@ bool CloseKernelHandle(Handle handle);
 //          refused or lost). POSIX: the errno's code when no socket can be made.
 // Thread   any. Win32: while it waits, messages sent to the calling thread's own windows are
 //          still handled (SMTO_NORMAL).
-// Blocks   up to timeoutMs for the answer. POSIX: connect, send and answer together.
+// Blocks   up to timeoutMs for the answer (POSIX: the connect, the send and the answer together).
 bool SendMessageWithTimeout(WindowHandle window, std::uint32_t msg, std::uint32_t wParam,
                             std::uint32_t lParam, std::uint32_t timeoutMs, std::uintptr_t* reply);
 
