@@ -14,9 +14,40 @@ TApplication TheApplication;
 
 bool MainFormShown = false;
 
+// The native windows the backend made, oldest first.
+std::vector<TFormPeer*> FormPeers;
+
 void DeleteNewestOwned(std::vector<TComponent*>& owned) {
   // The owned component's destructor takes itself out of the list.
   while (!owned.empty()) delete owned.back();
+}
+
+void DestroyFormPeer(TFormPeer* peer) {
+  for (TControlPeer* control : peer->Controls) {
+    control->Control->Peer = nullptr;
+    delete control;
+  }
+  peer->Controls.clear();
+  peer->Form->Peer = nullptr;
+  ToolkitBackendDestroyWindow(*peer);
+  FormPeers.erase(std::remove(FormPeers.begin(), FormPeers.end(), peer), FormPeers.end());
+  delete peer;
+}
+
+void DestroyControlPeer(TControlPeer* peer) {
+  auto& siblings = peer->Form->Controls;
+  siblings.erase(std::remove(siblings.begin(), siblings.end(), peer), siblings.end());
+  ToolkitBackendDestroyWidget(*peer);
+  peer->Control->Peer = nullptr;
+  delete peer;
+}
+
+void DestroyFormPeers() {
+  while (!FormPeers.empty()) DestroyFormPeer(FormPeers.back());
+}
+
+bool TakesFocus(const TControl& control) {
+  return dynamic_cast<const TLabel*>(&control) == nullptr;
 }
 
 std::uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
@@ -71,7 +102,12 @@ void TComponent::EndLoading() {
 // ---- TControl and the controls ----
 
 TControl::~TControl() {
-  if (Peer != nullptr) ToolkitBackendDestroyPeer(*this);
+  if (auto* form = dynamic_cast<TFormPeer*>(Peer)) {
+    DestroyFormPeer(form);
+  } else if (auto* control = dynamic_cast<TControlPeer*>(Peer)) {
+    DestroyControlPeer(control);
+  }
+  Peer = nullptr;  // or a peer of another kind: its owner's to delete
 }
 
 void TControl::Changed() {
@@ -163,6 +199,7 @@ void TApplication::Run() {
   }
   MainFormShown = true;
   TApplicationAccess::Loop(*this, kToolkitWaitForever);
+  DestroyFormPeers();
   ToolkitBackendRunEnded();
 }
 
@@ -202,6 +239,41 @@ bool ToolkitAppActivation(bool active) {
   TMessage message{active ? kAppActivateMessage : kAppDeactivateMessage, 0, 0, 0};
   ToolkitGuard([&message] { Application->Perform(message); });
   return true;
+}
+
+void ToolkitAddFormPeer(TForm& form, TFormPeer* peer) {
+  peer->Form = &form;
+  form.Peer = peer;
+  FormPeers.push_back(peer);
+}
+
+void ToolkitAddControlPeer(TFormPeer& form, TControl& control, TControlPeer* peer) {
+  peer->Control = &control;
+  peer->Form = &form;
+  form.Controls.push_back(peer);
+  control.Peer = peer;
+}
+
+TFormPeer* ToolkitFormPeer(const TForm* form) {
+  return form != nullptr ? dynamic_cast<TFormPeer*>(form->Peer) : nullptr;
+}
+
+TControlPeer* ToolkitControlPeer(const TControl& control) {
+  return dynamic_cast<TControlPeer*>(control.Peer);
+}
+
+std::vector<TTabStop> ToolkitTabOrder(const TForm& form) {
+  std::vector<TTabStop> stops;
+  for (std::size_t i = 0; i < form.ComponentCount(); ++i) {
+    if (auto* control = dynamic_cast<TControl*>(form.Components(i))) {
+      stops.push_back({control, static_cast<int>(i), TakesFocus(*control)});
+    }
+  }
+  std::stable_sort(stops.begin(), stops.end(), [](const TTabStop& a, const TTabStop& b) {
+    if (a.TakesFocus != b.TakesFocus) return a.TakesFocus;
+    return a.TakesFocus && a.Control->TabOrder < b.Control->TabOrder;
+  });
+  return stops;
 }
 
 void ToolkitFormActivated(TForm& form) {
