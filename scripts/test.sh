@@ -39,7 +39,7 @@ step_windows-build() {
 }
 
 # Making a prefix can take minutes on a busy machine; no test's time limit includes it.
-step_wine-prefix() { tests/wine/wine-run.sh --prepare; }
+step_wine-prefix() { tests/wine/wine-run.sh --prepare build/windows/bin; }
 
 # Then waits for the Wine session to end, so that nothing is left running.
 step_windows-test() {
