@@ -48,5 +48,6 @@ struct TSimSnapshot {
   std::int16_t Variation02A0;       // 0x02A0, used by the fast ticks that follow
 };
 
-// One per process, read by the conversions and senders after the exchange that filled it.
+// One per process, read by the conversions and senders after the exchange that filled it. Only
+// the user-interface thread touches it (the reader thread has efis/SharedState.h).
 inline TSimSnapshot SimSnapshot{};

@@ -2,6 +2,7 @@
 // the simulator keeps sending) must not bury the window under one error box per tick: a text is
 // shown once, and again only after a tick of the same kind has run without a fault. Fast and
 // slow ticks are remembered apart, since a bad slow value leaves the fast ticks between clean.
+// User-interface thread (the bridge cycle).
 #pragma once
 
 #include <cstdint>

@@ -16,6 +16,15 @@ namespace {
 // The one reader object: a restart kills its thread and starts another in it.
 TMyThread Reader;
 
+// The control's name and its place in the form's client area.
+void Place(TControl& control, const char* name, int left, int top, int width, int height) {
+  control.Name = name;
+  control.Left = left;
+  control.Top = top;
+  control.Width = width;
+  control.Height = height;
+}
+
 }  // namespace
 
 const char* SimResultTextOf(SimResult code) {
@@ -29,22 +38,43 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {}
 void TForm1::CreateLabel(TLabel*& label, const char* name, int left, int top, int width, int height,
                          const char* caption) {
   label = new TLabel(this);
-  label->Name = name;
-  label->Left = left;
-  label->Top = top;
-  label->Width = width;
-  label->Height = height;
+  Place(*label, name, left, top, width, height);
   label->SetCaption(caption);
+}
+
+void TForm1::CreateMemo(TMemo*& memo, const char* name, int left, int top, int width, int height,
+                        int tabOrder) {
+  memo = new TMemo(this);
+  Place(*memo, name, left, top, width, height);
+  memo->TabOrder = tabOrder;
+  memo->WordWrap = true;
+  memo->ReadOnly = false;
+}
+
+void TForm1::CreateFrameTimer(TFrameTimer*& timer, std::uint32_t interval) {
+  timer = new TFrameTimer(this);
+  timer->SetActiveOnly(false);
+  timer->SetEnabled(true);
+  timer->SetInterval(interval);
+  timer->OnTimer = [this](TObject* sender, std::int32_t lagCount) {
+    FrameTimer1Timer(sender, lagCount);
+  };
+}
+
+void TForm1::CreateButton(TButton*& button, const char* name, int left, int top, int width,
+                          int height, const char* caption, int tabOrder,
+                          void (TForm1::*click)(TObject*)) {
+  button = new TButton(this);
+  Place(*button, name, left, top, width, height);
+  button->SetCaption(caption);
+  button->TabOrder = tabOrder;
+  button->OnClick = [this, click](TObject* sender) { (this->*click)(sender); };
 }
 
 void TForm1::CreateTrackBar(TTrackBar*& bar, const char* name, int left, int top, int width,
                             int height, TTrackBarOrientation orientation, int tabOrder) {
   bar = new TTrackBar(this);
-  bar->Name = name;
-  bar->Left = left;
-  bar->Top = top;
-  bar->Width = width;
-  bar->Height = height;
+  Place(*bar, name, left, top, width, height);
   bar->Min = -512;
   bar->Max = 512;
   bar->Frequency = 64;
@@ -56,12 +86,8 @@ void TForm1::CreateTrackBar(TTrackBar*& bar, const char* name, int left, int top
 }
 
 void TForm1::CreateDesign() {
-  Name = "Form1";
+  Place(*this, "Form1", 262, 250, 587, 430);  // outer geometry on the screen
   ClassName = "TForm1";
-  Left = 262;
-  Top = 250;
-  Width = 587;
-  Height = 430;
   SetCaption("Microsoft FlightSim to Korvan Avionics EFIS bridge");
   FontName = "MS Sans Serif";
   FontPoints = 8;
@@ -69,43 +95,12 @@ void TForm1::CreateDesign() {
   OnActivate = [this](TObject* sender) { FormActivate(sender); };
   OnCloseQuery = [this](TObject* sender, bool& canClose) { FormCloseQuery(sender, canClose); };
 
-  Memo1 = new TMemo(this);
-  Memo1->Name = "Memo1";
-  Memo1->Left = 8;
-  Memo1->Top = 8;
-  Memo1->Width = 553;
-  Memo1->Height = 161;
-  Memo1->TabOrder = 0;
-  Memo1->WordWrap = true;
-  Memo1->ReadOnly = false;
-
-  FrameTimer1 = new TFrameTimer(this);
-  FrameTimer1->SetActiveOnly(false);
-  FrameTimer1->SetEnabled(true);
-  FrameTimer1->SetInterval(50);
-  FrameTimer1->OnTimer = [this](TObject* sender, std::int32_t lagCount) {
-    FrameTimer1Timer(sender, lagCount);
-  };
-
-  Button1 = new TButton(this);
-  Button1->Name = "Button1";
-  Button1->Left = 16;
-  Button1->Top = 184;
-  Button1->Width = 169;
-  Button1->Height = 25;
-  Button1->SetCaption("Reconnect to Flight simulator");
-  Button1->TabOrder = 1;
-  Button1->OnClick = [this](TObject* sender) { Button1Click(sender); };
-
-  Button2 = new TButton(this);
-  Button2->Name = "Button2";
-  Button2->Left = 16;
-  Button2->Top = 216;
-  Button2->Width = 169;
-  Button2->Height = 25;
-  Button2->SetCaption("Reconnect to EFIS ");
-  Button2->TabOrder = 2;
-  Button2->OnClick = [this](TObject* sender) { Button2Click(sender); };
+  CreateMemo(Memo1, "Memo1", 8, 8, 553, 161, 0);
+  CreateFrameTimer(FrameTimer1, 50);
+  CreateButton(Button1, "Button1", 16, 184, 169, 25, "Reconnect to Flight simulator", 1,
+               &TForm1::Button1Click);
+  CreateButton(Button2, "Button2", 16, 216, 169, 25, "Reconnect to EFIS ", 2,
+               &TForm1::Button2Click);
 
   CreateLabel(Label1, "Label1", 24, 360, 183, 13, "Version 1.1 released 29/October/2010");
   CreateTrackBar(TrackBar1, "TrackBar1", 328, 240, 150, 41, TTrackBarOrientation::Horizontal, 3);

@@ -55,6 +55,13 @@ class TForm1 : public TForm {
   // Seams of the EFIS reader thread: the first start, and the kill at close.
   void StartFirstReader();
   void KillReader();
+  // The parts of the design, one kind each; the created control is stored in the first argument.
+  void CreateMemo(TMemo*& memo, const char* name, int left, int top, int width, int height,
+                  int tabOrder);
+  // Its ticks run FrameTimer1Timer.
+  void CreateFrameTimer(TFrameTimer*& timer, std::uint32_t interval);
+  void CreateButton(TButton*& button, const char* name, int left, int top, int width, int height,
+                    const char* caption, int tabOrder, void (TForm1::*click)(TObject*));
   void CreateLabel(TLabel*& label, const char* name, int left, int top, int width, int height,
                    const char* caption);
   void CreateTrackBar(TTrackBar*& bar, const char* name, int left, int top, int width, int height,

@@ -8,6 +8,9 @@
 // without another read, as if the kill had come just after the frame. Each reader reads into a
 // buffer of its own, and every shared value is one atomic word, so such a frame and the first
 // frames of the new reader never tear each other.
+//
+// Threads: PollEfisInput and DecodeEfisInput run on the reader thread, TMyThread's Start and
+// Kill on the user-interface thread; ServoCommand keeps no state (any thread).
 #pragma once
 
 #include <atomic>

@@ -1,6 +1,7 @@
 // The two engine data units the bridge stands in for, ZENDA1 and ZENDA2: the temperature
 // conversions of their frames. Both truncate toward zero in extended precision and throw
-// EInvalidOp for a value that cannot be converted (efis/FrameMath.h).
+// EInvalidOp for a value that cannot be converted (efis/FrameMath.h). No state: any thread, with
+// its extended precision set.
 #pragma once
 
 #include <cstdint>

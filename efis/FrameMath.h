@@ -5,6 +5,9 @@
 //
 // A value that is not a number, or whose integer lies outside the signed 64-bit range, is an
 // invalid operation: it throws EInvalidOp and the tick that met it ends there.
+//
+// Nothing here keeps state: any thread may call it, with the precision of SetExtendedPrecision
+// set on that thread (the bridge: the user-interface thread, which runs every conversion).
 #pragma once
 
 #include <cstddef>

@@ -6,12 +6,13 @@
 // caller's arguments passed through. POSIX: the device contract of design.md under the namespace
 // root of posix/posix_root.h (interface entries in R/devices/<class>/, devices and pipes as
 // SOCK_SEQPACKET sockets). Failures are reported as Windows reports them: a false (or invalid)
-// result and an error code readable with LastError() of platform/ipc.h.
+// result and an error code readable with LastError() of platform/ipc.h. Each declaration says
+// what it returns, its errors, threads and waits as platform/ipc.h lays out.
 //
-// Threads: the interface-set calls and OpenDeviceFile run on the user-interface thread. The file
-// calls may run on any thread; a handle may be closed (CloseKernelHandle) on one thread while
-// another blocks in ReadDeviceFile on it: the blocked read then fails instead of holding the
-// close up.
+// Threads: the bridge makes the interface-set calls and OpenDeviceFile on its user-interface
+// thread, reads on the reader thread and writes on the user-interface thread. A handle may be
+// closed (CloseKernelHandle) on one thread while another blocks in ReadDeviceFile on it: the
+// blocked read then fails instead of holding the close up.
 #pragma once
 
 #include <cstdint>
@@ -69,64 +70,102 @@ using DeviceInfoSet = std::uintptr_t;
 inline constexpr DeviceInfoSet kInvalidDeviceInfoSet = ~DeviceInfoSet{0};
 
 // SetupDiGetClassDevsA(&interfaceClass, NULL, NULL, flags). With kDigcfDeviceInterface the set
-// holds the interfaces of that interface class, with kDigcfPresent only those present now. A
-// class without interfaces gives an empty set, not a failure. Returns kInvalidDeviceInfoSet on
-// failure (kErrorInvalidFlags for flag bits SetupAPI does not know). POSIX: the set is a snapshot
-// of R/devices/<class in braces form>/, entries in ascending byte order of their names, an entry
-// present while its owner holds an flock on it.
+// holds the interfaces of that interface class, with kDigcfPresent only those present now.
+// Returns  the set (close it with CloseDeviceInterfaceSet); a class without interfaces gives an
+//          empty set, not a failure. kInvalidDeviceInfoSet on failure.
+// Errors   kErrorInvalidFlags: flag bits SetupAPI does not know.
+//          POSIX: kErrorInvalidParameter when 16 sets are open at once (Windows has no such
+//          limit; the bridge holds one at a time).
+// Thread   any.   Blocks  no.
+// POSIX: the set is a snapshot of R/devices/<class in braces form>/, entries in ascending byte
+// order of their names, an entry present while its owner holds an flock on it.
 DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std::uint32_t flags);
 
-// SetupDiEnumDeviceInterfaces(set, NULL, &interfaceClass, index, data). data->cbSize must be
-// kDeviceInterfaceDataSize, else false with kErrorInvalidUserBuffer. False with
-// kErrorNoMoreItems when the set has no interface of the class at `index`; kErrorInvalidHandle
-// for a set that is not open.
+// SetupDiEnumDeviceInterfaces(set, NULL, &interfaceClass, index, data): the interface at
+// `index` of the set into *data, whose cbSize the caller sets.
+// Returns  true with *data filled; false on failure.
+// Errors   kErrorNoMoreItems: the set has no interface of the class at `index` (the end of an
+//          enumeration).
+//          kErrorInvalidUserBuffer: data->cbSize is not kDeviceInterfaceDataSize.
+//          kErrorInvalidHandle: a set that is not open.
+// Thread   any.   Blocks  no.
 bool EnumDeviceInterface(DeviceInfoSet set, const DeviceClassGuid& interfaceClass,
                          std::uint32_t index, DeviceInterfaceData* data);
 
-// SetupDiGetDeviceInterfaceDetailA(set, data, detail, detailSize, requiredSize, NULL). The
-// sizing call passes detail null and detailSize 0: it fails with kErrorInsufficientBuffer and
-// stores the bytes the detail needs (4 + path length + 1) in *requiredSize. The filling call
-// passes a buffer whose first 4 bytes hold kDeviceInterfaceDetailSize (anything else:
-// kErrorInvalidUserBuffer) and its size; it writes the path from offset 4 and never more than
-// detailSize bytes: a smaller size fails with kErrorInsufficientBuffer. requiredSize may be null.
+// SetupDiGetDeviceInterfaceDetailA(set, data, detail, detailSize, requiredSize, NULL): the
+// interface's device path. The sizing call passes detail null and detailSize 0. The filling call
+// passes a buffer whose first 4 bytes hold kDeviceInterfaceDetailSize and its size; it writes
+// the path from offset 4 and never more than detailSize bytes.
+// Returns  true once the path is written; the sizing call always fails. Both store the bytes the
+//          detail needs (4 + path length + 1) in *requiredSize; requiredSize may be null.
+// Errors   kErrorInsufficientBuffer: the sizing call, or a detailSize below what is needed.
+//          kErrorInvalidUserBuffer: a cbSize other than kDeviceInterfaceDetailSize in the
+//          buffer, or a buffer too small to hold it.
+//          kErrorInvalidHandle: a set that is not open. POSIX: kErrorInvalidParameter for data
+//          that EnumDeviceInterface did not fill from this set.
+// Thread   any.   Blocks  no.
 bool GetDeviceInterfaceDetail(DeviceInfoSet set, DeviceInterfaceData* data, void* detail,
                               std::uint32_t detailSize, std::uint32_t* requiredSize);
 
-// SetupDiDestroyDeviceInfoList. False with kErrorInvalidHandle for a set that is not open.
+// SetupDiDestroyDeviceInfoList.
+// Returns  true; false with kErrorInvalidHandle for a set that is not open.
+// Thread   any.   Blocks  no.
 bool CloseDeviceInterfaceSet(DeviceInfoSet set);
 
 // CreateFileA(path, access, share, NULL, creation, flags, NULL) on a device or one of its pipes.
-// Returns kInvalidHandle on failure: kErrorFileNotFound when nothing serves the path,
-// kErrorSharingViolation when the device refuses the open (a pipe has its one opener already).
 // POSIX: a connect to the socket at `path`, then one answer byte from the unit (1 opened,
-// 0 refused); a unit that does not answer within 2 s gives kErrorSemTimeout. Only kOpenExisting
-// is meaningful for a device (others: kErrorInvalidParameter). Calls made on the user-interface
-// thread.
-// CloseKernelHandle closes the handle, and the close is complete when it returns, as on
-// Windows: a pipe's one opener may open it again at once. POSIX: the socket is shut down before
-// the call returns (even while another thread's read holds it), so the unit sees the close
-// before any later open and counts it first.
+// 0 refused); share and flags are not looked at (sharing is the unit's decision).
+// Returns  the handle (close it with CloseKernelHandle: the close is complete when that returns,
+//          as on Windows, so a pipe's one opener may open it again at once; POSIX shuts the
+//          socket down before returning, even while another thread's read holds it, so the
+//          unit sees the close before any later open); kInvalidHandle on failure.
+// Errors   kErrorFileNotFound: nothing serves the path.
+//          kErrorSharingViolation: the device refuses the open (a pipe has its one opener).
+//          kErrorAccessDenied: the path may not be opened by this user.
+//          POSIX: kErrorInvalidParameter for a null path or a creation other than
+//          kOpenExisting; kErrorSemTimeout when the unit does not answer within 2 s;
+//          kErrorDeviceNotConnected when it goes before answering; kErrorTooManyOpenFiles.
+// Thread   any (the bridge: the user-interface thread).
+// Blocks   Win32: as the driver takes. POSIX: up to 2 s for the unit's answer.
 Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t share,
                       std::uint32_t creation, std::uint32_t flags);
 
-// ReadFile(file, buffer, size, done, NULL): blocks until the device delivers one frame and
-// stores at most `size` bytes of it; *done gets the count. The rest of a longer frame: POSIX
-// drops it; a Windows message-mode pipe keeps it for the next read and fails this one with
-// ERROR_MORE_DATA (234), *done still counting the bytes stored. Fails with kErrorDeviceNotConnected
-// when the device is gone, kErrorAccessDenied without read access, kErrorInvalidHandle when the
-// handle is not open or is closed during the read. POSIX, on a thread of platform/thread.h: the
-// read also waits on the thread's kill event and, once it is set, fails with
-// kErrorOperationAborted without taking a frame (the next reader gets it). Any thread (the EFIS
-// reader's).
+// ReadFile(file, buffer, size, done, NULL): one frame of the device, of which at most `size`
+// bytes are stored; *done (done may be null) gets the count, 0 on failure. The rest of a longer
+// frame: POSIX drops it; a Windows message-mode pipe keeps it for the next read and fails this
+// one with ERROR_MORE_DATA (234), *done still counting the bytes stored. A size of 0 succeeds at
+// once (POSIX).
+// Returns  true with a frame; false on failure.
+// Errors   kErrorDeviceNotConnected: the device is gone.
+//          kErrorAccessDenied: the handle has no read access.
+//          kErrorInvalidHandle: the handle is not open, or is closed during the read.
+//          POSIX: kErrorOperationAborted when the calling thread (one of platform/thread.h) is
+//          killed: the read gives up without taking a frame (the next reader gets it);
+//          kErrorInvalidParameter for a null buffer.
+// Thread   any (the bridge: the EFIS reader thread).
+// Blocks   until a frame comes, the device goes, or the handle is closed; POSIX also until the
+//          thread is killed. No time limit.
 bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done);
 
-// WriteFile(file, buffer, size, done, NULL): hands the whole buffer to the device as one frame.
-// Fails with kErrorDeviceNotConnected when the device is gone, kErrorAccessDenied without write
-// access, kErrorInvalidHandle for a handle that is not open. done may be null. Any thread.
+// WriteFile(file, buffer, size, done, NULL): hands the whole buffer to the device as one frame;
+// *done (done may be null) gets the count written. A size of 0 succeeds and sends nothing
+// (POSIX).
+// Returns  true once the device has the frame; false on failure.
+// Errors   kErrorDeviceNotConnected: the device is gone.
+//          kErrorAccessDenied: the handle has no write access.
+//          kErrorInvalidHandle: the handle is not open.
+//          POSIX: kErrorInvalidParameter for a null buffer or a frame too large for the socket.
+// Thread   any (the bridge: the user-interface thread).
+// Blocks   while the device does not take the frame (a unit that stops reading its pipe). No
+//          time limit here.
 bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done);
 
-// FlushFileBuffers(file): true while the device is connected (POSIX: nothing is buffered on our
-// side); kErrorDeviceNotConnected once it is gone, kErrorAccessDenied without write access.
+// FlushFileBuffers(file).
+// Returns  true while the device is connected (POSIX: nothing is buffered on our side).
+// Errors   kErrorDeviceNotConnected: the device is gone. kErrorAccessDenied: no write access.
+//          kErrorInvalidHandle: the handle is not open.
+// Thread   any (the bridge: the user-interface thread).
+// Blocks   Win32: until the driver has passed on what was written. POSIX: no.
 bool FlushDeviceFile(Handle file);
 
 }  // namespace platform

@@ -1,9 +1,12 @@
 // The serving side of the simulator IPC: a top-level window of a given class that answers the
-// messages sent to it. Used by the stand-in module (korvan-sim) and by tests; the bridge itself
-// never serves.
+// messages sent to it (SendMessageWithTimeout of platform/ipc.h). Used by the stand-in module
+// (korvan-sim) and by tests; the bridge itself never serves. Declarations say what they return,
+// their errors, threads and waits as platform/ipc.h lays out.
 //
-// Win32: a real window of the class, with its own window procedure and message loop on the
-// calling thread. POSIX: the listening socket of posix/posix_root.h at R/windows/<class>.
+// Win32: a real window of the class, with its own window procedure and message loop. A window
+// belongs to the thread that made it: CreateServerWindow, RunServerWindow and
+// DestroyServerWindow of one window run on one thread. POSIX: the listening socket of
+// posix/posix_window_socket.h at R/windows/<class>; the same one-thread use works there too.
 #pragma once
 
 #include <cstdint>
@@ -16,29 +19,54 @@ struct ServerMessage {
   std::uint32_t msg;
   std::uint32_t wParam;
   std::uint32_t lParam;
-  std::uint32_t senderPid;  // 0 where the platform does not tell
+  std::uint32_t senderPid;  // 0 where the platform does not tell (Win32)
 };
 
-// Called on the serving thread for each message; returns true and sets *reply to answer.
+// Called on the serving thread for each message, one at a time; returns true and sets *reply to
+// answer. Win32 hands it registered messages (0xC000 and up) and WM_USER..0xBFFF only, POSIX
+// every message.
 using ServerHandler = bool (*)(void* context, const ServerMessage& message, std::uint32_t* reply);
 
 struct ServerWindow;
 
-// Creates the window of `className`. Null on failure, LastError set (kErrorClassAlreadyExists
-// when a live window of that class exists).
+// Creates the window of `className`, served by `handler` with `context`.
+// Returns  the window; null on failure.
+// Errors   kErrorClassAlreadyExists: a live window of that class exists (in any process).
+//          kErrorInvalidParameter: handler null; Win32 also className null, empty or of 256
+//          characters or more.
+//          POSIX: kErrorInvalidName for a class name that cannot be a file of R;
+//          kErrorNotEnoughMemory when this process serves 8 windows; the codes of
+//          posix_window_socket.h's WindowSocketAddress; the errno's code of a failed call.
+// Thread   the one that will run and destroy it.
+// Blocks   no (POSIX: briefly holds a lock on R/windows shared by all creators).
 ServerWindow* CreateServerWindow(const char* className, ServerHandler handler, void* context);
 
-// Serves messages on the calling thread until RequestServerStop or, on Windows, WM_CLOSE.
-// Returns false on an operating-system error.
+// Serves messages on the calling thread, one connection (sender) at a time, until
+// RequestServerStop; Win32 also on WM_CLOSE (a console Ctrl-C, Ctrl-Break or close posts one)
+// and on WM_QUIT, which it posts again for an outer loop.
+// A message the handler does not answer: POSIX serves the next sender once this one gives up;
+// Win32 holds the window procedure, and with it every later sender, until a stop is requested.
+// POSIX also drops a connection that sends nothing within 2 s.
+// Returns  true once stopped; false on an operating-system error. `window` must not be null
+//          (POSIX: false with kErrorInvalidParameter).
+// Errors   POSIX: the errno's code of a failed poll or accept. Win32: GetMessage's code.
+// Thread   the one that created the window.
+// Blocks   until stopped.
 bool RunServerWindow(ServerWindow* window);
 
-// Ends RunServerWindow soon. Safe to call from a signal handler and from any thread.
+// Ends RunServerWindow soon (POSIX: at once; Win32: within 20 ms of a held message). Null does
+// nothing. No result; errno and LastError unchanged (POSIX).
+// Thread   any, and from a signal handler.   Blocks  no.
 void RequestServerStop(ServerWindow* window);
 
-// True once a stop has been requested; a handler that stalls on purpose polls it.
+// True once a stop has been requested (Win32: also a console stop); a handler that holds a
+// sender on purpose polls it. `window` is one of CreateServerWindow.
+// Thread   any.   Blocks  no.
 bool ServerStopRequested(const ServerWindow* window);
 
-// Closes the window and removes what it left in the system (the POSIX socket file).
+// Closes the window and removes what it left in the system: Win32 its window class, POSIX its
+// socket file (only if it is still the one this window bound). Null does nothing.
+// Thread   the one that created it, after RunServerWindow has returned.   Blocks  no.
 void DestroyServerWindow(ServerWindow* window);
 
 }  // namespace platform

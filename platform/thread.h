@@ -8,7 +8,8 @@
 // and the thread's body ends at its next look at ThreadKilled(). Either way the killer never
 // waits for the thread and the killed thread starts no further read. Failures are reported as
 // Windows reports them: a 0/false result and an error code readable with LastError() of
-// platform/ipc.h.
+// platform/ipc.h. Each declaration says what it returns, its errors, threads and waits as
+// platform/ipc.h lays out.
 #pragma once
 
 #include <cstdint>
@@ -25,27 +26,33 @@ struct ThreadStart {
 };
 
 // CreateThread(NULL, 0, ..., 0, NULL): a new thread running start->Body(start->Context) at once.
-// Returns its handle, or 0 when no thread could be made (LastError 8, not enough memory;
-// kErrorInvalidParameter without a body). A thread whose body returns ends and releases what it
-// holds, except the handle: that goes with KillThread. Any thread (the bridge: the user-interface
-// thread).
+// A thread whose body returns ends and releases what it holds, except its handle.
+// Returns  the thread's handle (release it with KillThread, even after the body has returned);
+//          0 when no thread could be made.
+// Errors   kErrorInvalidParameter: start or its Body null. kErrorNotEnoughMemory: no thread
+//          could be made. POSIX: the errno's code when no kill event can be made;
+//          kErrorTooManyOpenFiles when the handle table is full.
+// Thread   any (the bridge: the user-interface thread).   Blocks  no.
 Handle StartThread(const ThreadStart* start);
 
 // TerminateThread(thread, 0), then CloseHandle(thread), without waiting for the thread: the
-// handle is gone when this returns, whatever the outcome. False when the thread could not be
-// killed (kErrorInvalidHandle for a handle that is not a thread of StartThread). Win32: the
-// thread stops wherever it is (in the middle of a read, which is abandoned with it). POSIX: the
-// thread's kill event is set; a read it is blocked in returns at once, taking no frame, and any
-// work it is doing between two calls of this layer runs on to its next look at ThreadKilled().
-// Any thread but the one killed.
+// handle is gone when this returns, whatever the outcome. Win32: the thread stops wherever it
+// is (in the middle of a read, which is abandoned with it). POSIX: the thread's kill event is
+// set; a read it is blocked in returns at once, taking no frame, and any work it is doing
+// between two calls of this layer runs on to its next look at ThreadKilled().
+// Returns  true; false when the thread could not be killed.
+// Errors   kErrorInvalidHandle: not a thread handle of StartThread (POSIX: nor open).
+// Thread   any but the one killed.   Blocks  no: never waits for the thread.
 bool KillThread(Handle thread);
 
-// On the calling thread: true once it has been killed. Win32 never sees it (a killed thread
-// runs no more); POSIX bodies look at it to end after a kill. False on a thread not made by
-// StartThread.
+// Whether the calling thread has been killed: POSIX bodies look at it to end after a kill.
+// Returns  true once killed; always false on Win32 (a killed thread runs no more) and on a
+//          thread not made by StartThread.
+// Thread   any (about itself).   Blocks  no.
 bool ThreadKilled();
 
-// Sleep(milliseconds). POSIX: returns early when the calling thread is killed.
+// Sleep(milliseconds). POSIX: returns early, at once, when the calling thread is killed.
+// Thread   any.   Blocks  for that time.
 void PauseThread(std::uint32_t milliseconds);
 
 }  // namespace platform

@@ -14,9 +14,47 @@ TApplication TheApplication;
 
 bool MainFormShown = false;
 
+// The native windows the backend made, oldest first.
+std::vector<TFormPeer*> FormPeers;
+// Those of them the application's minimizing hid.
+std::vector<TFormPeer*> HiddenWithApp;
+
+void Forget(std::vector<TFormPeer*>& peers, TFormPeer* peer) {
+  peers.erase(std::remove(peers.begin(), peers.end(), peer), peers.end());
+}
+
 void DeleteNewestOwned(std::vector<TComponent*>& owned) {
   // The owned component's destructor takes itself out of the list.
   while (!owned.empty()) delete owned.back();
+}
+
+void DestroyFormPeer(TFormPeer* peer) {
+  for (TControlPeer* control : peer->Controls) {
+    control->Control->Peer = nullptr;
+    delete control;
+  }
+  peer->Controls.clear();
+  peer->Form->Peer = nullptr;
+  ToolkitBackendDestroyWindow(*peer);
+  Forget(FormPeers, peer);
+  Forget(HiddenWithApp, peer);
+  delete peer;
+}
+
+void DestroyControlPeer(TControlPeer* peer) {
+  auto& siblings = peer->Form->Controls;
+  siblings.erase(std::remove(siblings.begin(), siblings.end(), peer), siblings.end());
+  ToolkitBackendDestroyWidget(*peer);
+  peer->Control->Peer = nullptr;
+  delete peer;
+}
+
+void DestroyFormPeers() {
+  while (!FormPeers.empty()) DestroyFormPeer(FormPeers.back());
+}
+
+bool TakesFocus(const TControl& control) {
+  return dynamic_cast<const TLabel*>(&control) == nullptr;
 }
 
 std::uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
@@ -71,7 +109,12 @@ void TComponent::EndLoading() {
 // ---- TControl and the controls ----
 
 TControl::~TControl() {
-  if (Peer != nullptr) ToolkitBackendDestroyPeer(*this);
+  if (auto* form = dynamic_cast<TFormPeer*>(Peer)) {
+    DestroyFormPeer(form);
+  } else if (auto* control = dynamic_cast<TControlPeer*>(Peer)) {
+    DestroyControlPeer(control);
+  }
+  Peer = nullptr;  // or a peer of another kind: its owner's to delete
 }
 
 void TControl::Changed() {
@@ -163,6 +206,7 @@ void TApplication::Run() {
   }
   MainFormShown = true;
   TApplicationAccess::Loop(*this, kToolkitWaitForever);
+  DestroyFormPeers();
   ToolkitBackendRunEnded();
 }
 
@@ -202,6 +246,65 @@ bool ToolkitAppActivation(bool active) {
   TMessage message{active ? kAppActivateMessage : kAppDeactivateMessage, 0, 0, 0};
   ToolkitGuard([&message] { Application->Perform(message); });
   return true;
+}
+
+void ToolkitAddFormPeer(TForm& form, TFormPeer* peer) {
+  peer->Form = &form;
+  form.Peer = peer;
+  FormPeers.push_back(peer);
+}
+
+void ToolkitAddControlPeer(TFormPeer& form, TControl& control, TControlPeer* peer) {
+  peer->Control = &control;
+  peer->Form = &form;
+  form.Controls.push_back(peer);
+  control.Peer = peer;
+}
+
+TFormPeer* ToolkitFormPeer(const TForm* form) {
+  return form != nullptr ? dynamic_cast<TFormPeer*>(form->Peer) : nullptr;
+}
+
+TControlPeer* ToolkitControlPeer(const TControl& control) {
+  return dynamic_cast<TControlPeer*>(control.Peer);
+}
+
+std::vector<TTabStop> ToolkitTabOrder(const TForm& form) {
+  std::vector<TTabStop> stops;
+  for (std::size_t i = 0; i < form.ComponentCount(); ++i) {
+    if (auto* control = dynamic_cast<TControl*>(form.Components(i))) {
+      stops.push_back({control, static_cast<int>(i), TakesFocus(*control)});
+    }
+  }
+  std::stable_sort(stops.begin(), stops.end(), [](const TTabStop& a, const TTabStop& b) {
+    if (a.TakesFocus != b.TakesFocus) return a.TakesFocus;
+    return a.TakesFocus && a.Control->TabOrder < b.Control->TabOrder;
+  });
+  return stops;
+}
+
+std::string ToolkitAppTitle(const std::string& programPath) {
+  if (!Application->Title.empty()) return Application->Title;
+  const std::string file = programPath.substr(programPath.find_last_of("\\/") + 1);
+  return file.substr(0, file.find_last_of('.'));
+}
+
+std::vector<TFormPeer*> ToolkitAppMinimized(const std::function<bool(const TFormPeer&)>& shows) {
+  std::vector<TFormPeer*> hide;
+  for (TFormPeer* peer : FormPeers) {
+    if (!shows(*peer)) continue;
+    hide.push_back(peer);
+    if (std::find(HiddenWithApp.begin(), HiddenWithApp.end(), peer) == HiddenWithApp.end()) {
+      HiddenWithApp.push_back(peer);
+    }
+  }
+  return hide;
+}
+
+std::vector<TFormPeer*> ToolkitAppRestored() {
+  std::vector<TFormPeer*> show;
+  show.swap(HiddenWithApp);
+  return show;
 }
 
 void ToolkitFormActivated(TForm& form) {

@@ -1,6 +1,8 @@
 // The window toolkit: portable control objects that hold their state (lines, caption, enabled,
 // position) and mirror it into a native peer when one exists. Backends: Win32, GTK 3 and none
-// (headless, for tests). All of it lives on the user-interface thread.
+// (headless, for tests). All of it lives on the user-interface thread: nothing here may be called
+// from another (a backend's ToolkitBackendWake and the headless NullToolkitPost are the only
+// exceptions, see toolkit_backend.h and null/null_toolkit.h).
 #pragma once
 
 #include <cstdint>
@@ -195,8 +197,9 @@ class TApplication : public TComponent {
   // Builds the form with `build` (which creates and sets up its controls while the form is
   // Loading), ends its loading, makes it the main form if it is the first, and runs OnCreate.
   void CreateForm(TForm* form, const std::function<void(TForm&)>& build);
-  // Shows the main form, then the message loop until the main form has closed or Terminate.
-  // Errors escaping a handler or the idle event are shown with ShowException; the loop goes on.
+  // Shows the main form, then the message loop until the main form has closed or Terminate:
+  // blocks for the program's life. Errors escaping a handler or the idle event are shown with
+  // ShowException; the loop goes on. The native windows are destroyed when it returns.
   void Run();
   void Terminate();  // user-interface thread
   bool Terminated() const { return terminated_; }
@@ -220,7 +223,8 @@ class TApplication : public TComponent {
   void Perform(TMessage& message);
   bool Active() const { return active_; }
 
-  // The error report: a message box with the text under Title (on Linux also on stderr).
+  // The error report: a message box with the text under Title (on Linux also on stderr). Modal:
+  // returns once the user has closed the box (headless: at once).
   void ShowException(const std::string& text);
 
  private:

@@ -8,8 +8,27 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/toolkit.h"
+
+// ---- The native peers: the backend makes them, the portable toolkit keeps them ----
+
+struct TFormPeer;
+
+// The native widget of a control. The backend derives its own and lists it with
+// ToolkitAddControlPeer.
+struct TControlPeer : TPeer {
+  TControl* Control = nullptr;
+  TFormPeer* Form = nullptr;
+};
+
+// The native window of a form, with the peers of its controls in the order they were listed.
+// The backend derives its own and lists it with ToolkitAddFormPeer.
+struct TFormPeer : TPeer {
+  TForm* Form = nullptr;
+  std::vector<TControlPeer*> Controls;
+};
 
 // ---- Implemented by each backend ----
 
@@ -27,9 +46,14 @@ bool ToolkitBackendShowForm(TForm& form);
 // Hides the native window of a form whose close was allowed. Nothing when it has none.
 void ToolkitBackendHideForm(TForm& form);
 
-// The control is being destroyed: the backend destroys its native peer and sets Peer to null.
-// Only called while control.Peer is not null.
-void ToolkitBackendDestroyPeer(TControl& control);
+// A form's native window goes, and with it the widgets of its controls: the form is destroyed,
+// or the loop has ended. Its control peers are already detached and deleted, and the toolkit
+// deletes the form's peer after this. Only for a peer the backend listed.
+void ToolkitBackendDestroyWindow(TFormPeer& form);
+
+// A control is destroyed while its form's window stays: its native widget goes. The toolkit has
+// taken the peer off its form's list and deletes it after this.
+void ToolkitBackendDestroyWidget(TControlPeer& control);
 
 // Dispatches the native events pending now, without waiting. Returns true when at least one was
 // dispatched. Handlers it calls run inside it.
@@ -43,8 +67,8 @@ void ToolkitBackendWait(std::uint32_t timeoutMs);
 // Ends a ToolkitBackendWait in progress or makes the next one return at once. Any thread.
 void ToolkitBackendWake();
 
-// The message loop starts / has ended. Win32 raises the scheduler precision in between; every
-// backend destroys its native windows at the end (the portable objects stay).
+// The message loop starts / has ended; at the end the toolkit has destroyed every native window
+// already (the portable objects stay). Win32 raises the scheduler precision in between.
 void ToolkitBackendRunBegins();
 void ToolkitBackendRunEnded();
 
@@ -57,6 +81,38 @@ void ToolkitBackendMessageBox(const std::string& title, const std::string& text)
 void ToolkitBackendEchoLine(const std::string& line);
 
 // ---- Offered by the portable toolkit to the backends ----
+
+// Lists the new native window of `form` as its Peer, and the new native widget of `control` on
+// `form`'s window as its Peer. From here the toolkit owns the peer: it deletes it when its control
+// is destroyed (after ToolkitBackendDestroyWidget or ToolkitBackendDestroyWindow) or when the loop
+// ends.
+void ToolkitAddFormPeer(TForm& form, TFormPeer* peer);
+void ToolkitAddControlPeer(TFormPeer& form, TControl& control, TControlPeer* peer);
+
+// The peer the backend listed for `form` / `control`, or null: none, or a peer of another kind
+// (a test's own).
+TFormPeer* ToolkitFormPeer(const TForm* form);
+TControlPeer* ToolkitControlPeer(const TControl& control);
+
+// The controls of a form in keyboard order: those that take the focus (every kind but a label)
+// by TabOrder, ties in order of creation, then the labels in order of creation. Index is the
+// control's place among the form's components.
+struct TTabStop {
+  TControl* Control;
+  int Index;
+  bool TakesFocus;
+};
+std::vector<TTabStop> ToolkitTabOrder(const TForm& form);
+
+// The application's title: Application->Title, or without one the name of the program's file
+// (`programPath`, as the system gives it) without its folder and extension.
+std::string ToolkitAppTitle(const std::string& programPath);
+
+// The application is minimized as a whole: returns the form windows to hide with it, those that
+// `shows` says are showing now. The toolkit keeps them (until their forms are destroyed), and
+// ToolkitAppRestored returns them, once, when the application is restored, to show again.
+std::vector<TFormPeer*> ToolkitAppMinimized(const std::function<bool(const TFormPeer&)>& shows);
+std::vector<TFormPeer*> ToolkitAppRestored();
 
 // The window system says the application became active (true) or inactive (false): delivers
 // kAppActivateMessage / kAppDeactivateMessage through TApplication::Perform when that differs

@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-STEPS=(deps linux-build linux-test tsan windows-build wine-prefix windows-test)
+STEPS=(deps linux-build linux-test e2e tsan windows-build wine-prefix windows-test)
 
 step_deps() { scripts/install-deps.sh test; }
 
@@ -20,7 +20,10 @@ step_linux-build() {
   cmake --build --preset linux -j2
 }
 
-step_linux-test() { ctest --preset linux -j2; }
+step_linux-test() { ctest --preset linux -j2 -LE e2e; }
+
+# The three programs together, one test at a time: each runs a whole flight.
+step_e2e() { ctest --preset linux -L e2e; }
 
 # ThreadSanitizer: the EFIS reader thread and the bridge cycle together for 30 s. Only what
 # that test needs is built in this preset.
@@ -36,7 +39,7 @@ step_windows-build() {
 }
 
 # Making a prefix can take minutes on a busy machine; no test's time limit includes it.
-step_wine-prefix() { tests/wine/wine-run.sh --prepare; }
+step_wine-prefix() { tests/wine/wine-run.sh --prepare build/windows/bin; }
 
 # Then waits for the Wine session to end, so that nothing is left running.
 step_windows-test() {

@@ -80,12 +80,19 @@ std::uint32_t UsedBytes() {
   return static_cast<std::uint32_t>(SimLink.WritePos - SimLink.AreaView);
 }
 
-// The room rule, in unsigned 32-bit arithmetic. A size near 2^32 would wrap the sum below the
-// limit and run the record past the area, so no size above the limit is taken at all.
-bool Fits(std::uint32_t header, std::uint32_t size) {
-  const std::uint32_t used = UsedBytes();
-  if (size > kSimBatchLimit) return false;
-  return used + header + size + kTerminator <= kSimBatchLimit;
+// Whether a record of `header` and `size` bytes may be queued: the link is open, and the room
+// rule holds in unsigned 32-bit arithmetic. A size near 2^32 would wrap the sum below the limit
+// and run the record past the area, so no size above the limit is taken at all.
+bool CanQueue(std::uint32_t header, std::uint32_t size, SimResult& code) {
+  if (SimLink.AreaView == nullptr) {
+    code = SimNotOpen;
+    return false;
+  }
+  if (size > kSimBatchLimit || UsedBytes() + header + size + kTerminator > kSimBatchLimit) {
+    code = SimAreaFull;
+    return false;
+  }
+  return true;
 }
 
 std::uint32_t Queue(std::uint32_t id, std::uint32_t offset, std::uint32_t size, void* destination) {
@@ -163,14 +170,7 @@ void SimLinkClose() {
 }
 
 bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimResult& code) {
-  if (SimLink.AreaView == nullptr) {
-    code = SimNotOpen;
-    return false;
-  }
-  if (!Fits(kReadHeader, size)) {
-    code = SimAreaFull;
-    return false;
-  }
+  if (!CanQueue(kReadHeader, size, code)) return false;
   const std::uint32_t reference = Queue(kSimReadId, offset, size, destination);
   Put32(SimLink.WritePos, kSimReadId);
   Put32(SimLink.WritePos + 4, offset);
@@ -186,14 +186,7 @@ bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, Si
 }
 
 bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, SimResult& code) {
-  if (SimLink.AreaView == nullptr) {
-    code = SimNotOpen;
-    return false;
-  }
-  if (!Fits(kWriteHeader, size)) {
-    code = SimAreaFull;
-    return false;
-  }
+  if (!CanQueue(kWriteHeader, size, code)) return false;
   Queue(kSimWriteId, offset, size, nullptr);
   Put32(SimLink.WritePos, kSimWriteId);
   Put32(SimLink.WritePos + 4, offset);
@@ -242,15 +235,12 @@ bool SimLinkProcess(SimResult& code) {
   return true;
 }
 
-bool SimLinkOpen(std::int32_t requestedSimId, SimResult& code) {
-  if (SimLink.AreaView != nullptr) {
-    code = SimAlreadyOpen;
-    return false;
-  }
-  SimLink.ServerVersion = 0;
-  SimLink.SimId = 0;
-  bool viaFs98Window = false;
+// The steps of SimLinkOpen, in its order. Each sets `code` when it fails.
+namespace {
 
+// The module's window ("UIPCMAIN", else "FS98MAIN") and the IPC message. Acquires nothing.
+bool FindServer(bool& viaFs98Window, SimResult& code) {
+  viaFs98Window = false;
   SimLink.ServerWindow = platform::FindTopLevelWindow("UIPCMAIN");
   if (SimLink.ServerWindow == 0) {
     viaFs98Window = true;
@@ -260,13 +250,16 @@ bool SimLinkOpen(std::int32_t requestedSimId, SimResult& code) {
     code = SimNoServer;
     return false;
   }
-
   SimLink.IpcMessage = platform::RegisterMessageName("FsasmLib:IPC");
   if (SimLink.IpcMessage == 0) {
     code = SimNoRegisterMessage;
     return false;
   }
+  return true;
+}
 
+// The atom naming the area, the area and its view, and an empty batch in it.
+bool CreateArea(SimResult& code) {
   unsigned counter = 0;
   ++counter;
   char areaName[64];
@@ -275,55 +268,70 @@ bool SimLinkOpen(std::int32_t requestedSimId, SimResult& code) {
 
   SimLink.AreaAtom = platform::AddGlobalAtom(areaName);
   if (SimLink.AreaAtom == 0) {
-    SimLinkClose();
     code = SimNoAtom;
     return false;
   }
-
   SimLink.AreaMapping = platform::CreateSharedArea(areaName, kSimAreaSize);
   if (SimLink.AreaMapping == 0 || platform::LastError() == platform::kErrorAlreadyExists) {
-    SimLinkClose();
     code = SimNoMapping;
     return false;
   }
-
   SimLink.AreaView = static_cast<std::uint8_t*>(platform::MapSharedArea(SimLink.AreaMapping));
   if (SimLink.AreaView == nullptr) {
-    SimLinkClose();
     code = SimNoView;
     return false;
   }
   SimLink.WritePos = SimLink.AreaView;
   QueuedCount = 0;
+  return true;
+}
 
+// Up to five exchanges of the version and the simulator id, each followed by a pause; the
+// first also writes the handshake word. Fails with the code of a failed queue or exchange.
+bool Handshake(SimResult& code) {
   for (int tries = 0;
        tries < kHandshakeTries && !(SimLink.ServerVersion != 0 && SimLink.SimId != 0);) {
     ++tries;
-    SimResult step = SimOkay;
-    bool ok = SimLinkRead(0x3304, 4, &SimLink.ServerVersion, step) &&
-              SimLinkRead(0x3308, 4, &SimLink.SimId, step);
+    bool ok = SimLinkRead(0x3304, 4, &SimLink.ServerVersion, code) &&
+              SimLinkRead(0x3308, 4, &SimLink.SimId, code);
     // The low two bytes of the little-endian word are 2005.
-    if (ok && tries == 1) ok = SimLinkWrite(0x330A, 2, &SimLink.HandshakeWord, step);
-    if (ok) ok = SimLinkProcess(step);
-    if (!ok) {
-      SimLinkClose();
-      code = step;
-      return false;
-    }
+    if (ok && tries == 1) ok = SimLinkWrite(0x330A, 2, &SimLink.HandshakeWord, code);
+    if (ok) ok = SimLinkProcess(code);
+    if (!ok) return false;
     platform::SleepMs(kHandshakePauseMs);
   }
+  return true;
+}
 
+// The version test, then the simulator asked for; SimId keeps the id alone.
+bool CheckVersion(std::int32_t requestedSimId, bool viaFs98Window, SimResult& code) {
   const std::uint32_t idWord = static_cast<std::uint32_t>(SimLink.SimId);
   if (SimLink.ServerVersion < kMinimumVersion || (idWord >> 16) != kSimIdMark) {
-    SimLinkClose();
     code = viaFs98Window ? SimWrongVersionViaFs98 : SimWrongVersion;
     return false;
   }
   SimLink.SimId = static_cast<std::int32_t>(idWord & 0xFFFF);
-
   if (requestedSimId != 0 && requestedSimId != SimLink.SimId) {
-    SimLinkClose();
     code = SimWrongSim;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SimLinkOpen(std::int32_t requestedSimId, SimResult& code) {
+  if (SimLink.AreaView != nullptr) {
+    code = SimAlreadyOpen;
+    return false;
+  }
+  SimLink.ServerVersion = 0;
+  SimLink.SimId = 0;
+  bool viaFs98Window = false;
+  // Nothing is held before the area: a missing server leaves nothing to close.
+  if (!FindServer(viaFs98Window, code)) return false;
+  if (!CreateArea(code) || !Handshake(code) || !CheckVersion(requestedSimId, viaFs98Window, code)) {
+    SimLinkClose();
     return false;
   }
   code = SimOkay;

@@ -6,7 +6,7 @@
 
 namespace {
 
-TFrameTimerClock frameTimerClock = platform::TimeGetTime;
+TFrameTimerClock FrameTimerClock = platform::TimeGetTime;
 
 // Marks the tick's frame alive while the handler runs, also when it throws. Nested ticks (a
 // handler that runs a modal loop) chain, so a destruction reaches every frame on the stack.
@@ -29,7 +29,7 @@ struct TickGuard {
 }  // namespace
 
 void SetFrameTimerClock(TFrameTimerClock clock) {
-  frameTimerClock = clock ? clock : platform::TimeGetTime;
+  FrameTimerClock = clock ? clock : platform::TimeGetTime;
 }
 
 TCustomFrameTimer::TCustomFrameTimer(TComponent* owner) : TComponent(owner) {
@@ -102,7 +102,7 @@ void TCustomFrameTimer::StopTicks() {
 }
 
 void TCustomFrameTimer::AttachIdle() {
-  lastTickTime_ = frameTimerClock();
+  lastTickTime_ = FrameTimerClock();
   Application->OnIdle = idleTick_;
 }
 
@@ -114,7 +114,7 @@ void TCustomFrameTimer::DetachIdle() {
 // is due instead of polling the clock.
 void TCustomFrameTimer::IdleTick(TObject*, bool& done) {
   done = false;
-  const std::uint32_t now = frameTimerClock();
+  const std::uint32_t now = FrameTimerClock();
   const std::uint32_t elapsed = now - lastTickTime_;
   if (elapsed < interval_) {
     Application->IdleWakeAfter(interval_ - elapsed);
@@ -131,7 +131,7 @@ void TCustomFrameTimer::IdleTick(TObject*, bool& done) {
     FireTimer(lagCount);
     if (!guard.alive) return;
   }
-  const std::uint32_t sinceTick = frameTimerClock() - lastTickTime_;
+  const std::uint32_t sinceTick = FrameTimerClock() - lastTickTime_;
   Application->IdleWakeAfter(sinceTick < interval_ ? interval_ - sinceTick : 0);
 }
 

@@ -11,17 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "platform/toolkit_backend.h"
 
 namespace {
 
-struct FormPeer;
-
-struct ControlPeer : TPeer {
-  TControl* Control = nullptr;
-  FormPeer* Form = nullptr;
+struct ControlPeer : TControlPeer {
   GtkWidget* Outer = nullptr;  // what sits in the GtkFixed
   GtkWidget* Inner = nullptr;  // what takes the focus and the content
   std::size_t LinesShown = 0;  // memo: lines put into the buffer
@@ -30,12 +25,10 @@ struct ControlPeer : TPeer {
   void LineAdded(const TControl& control, const std::string& line) override;
 };
 
-struct FormPeer : TPeer {
-  TForm* Form = nullptr;
+struct FormPeer : TFormPeer {
   GtkWidget* Window = nullptr;
   GtkWidget* Fixed = nullptr;
   GtkCssProvider* Css = nullptr;
-  std::vector<ControlPeer*> Controls;
   bool OuterSizeFixed = false;
   bool HadFocus = false;
   guint ActivationCheck = 0;  // the pending CheckActivation source
@@ -43,8 +36,15 @@ struct FormPeer : TPeer {
   void StateChanged(const TControl& control) override;
 };
 
+FormPeer* FormPeerOf(const TForm* form) {
+  return static_cast<FormPeer*>(ToolkitFormPeer(form));
+}
+
+ControlPeer* ControlPeerOf(const TControl& control) {
+  return static_cast<ControlPeer*>(ToolkitControlPeer(control));
+}
+
 bool Initialized = false;
-std::vector<FormPeer*> Forms;
 GSource* WakeSource = nullptr;  // one timeout source, re-armed for every timed wait
 std::atomic<bool> WakeRequested{false};
 
@@ -177,12 +177,12 @@ GSourceFuncs WakeFuncs = {nullptr, nullptr, DispatchWake, nullptr, nullptr, null
 void OnFixedAllocated(GtkWidget* fixed, GdkRectangle* area, gpointer data) {
   auto* form = static_cast<FormPeer*>(data);
   (void)fixed;
-  for (ControlPeer* peer : form->Controls) {
+  for (TControlPeer* peer : form->Controls) {
     const TControl& c = *peer->Control;
     auto* label = dynamic_cast<const TLabel*>(&c);
     if (label != nullptr && label->AutoSize) continue;
     GtkAllocation exact = {area->x + c.Left, area->y + c.Top, c.Width, c.Height};
-    gtk_widget_size_allocate(peer->Outer, &exact);
+    gtk_widget_size_allocate(static_cast<ControlPeer*>(peer)->Outer, &exact);
   }
 }
 
@@ -255,8 +255,6 @@ GtkWidget* NewTrackBar(TTrackBar& bar, ControlPeer& peer) {
 
 void AddControl(FormPeer& form, TControl& control) {
   auto* peer = new ControlPeer;
-  peer->Control = &control;
-  peer->Form = &form;
   bool fixedSize = true;
   if (auto* memo = dynamic_cast<TMemo*>(&control)) {
     peer->Outer = NewMemo(*memo, *peer);
@@ -274,21 +272,16 @@ void AddControl(FormPeer& form, TControl& control) {
   gtk_widget_set_name(peer->Outer, control.Name.c_str());
   if (fixedSize) gtk_widget_set_size_request(peer->Outer, control.Width, control.Height);
   gtk_fixed_put(GTK_FIXED(form.Fixed), peer->Outer, control.Left, control.Top);
-  form.Controls.push_back(peer);
-  control.Peer = peer;
+  ToolkitAddControlPeer(form, control, peer);
   peer->StateChanged(control);
 }
 
 void SetFocusChain(FormPeer& form) {
-  std::vector<ControlPeer*> order;
-  for (ControlPeer* peer : form.Controls) {
-    if (dynamic_cast<TLabel*>(peer->Control) == nullptr) order.push_back(peer);
-  }
-  std::stable_sort(order.begin(), order.end(), [](ControlPeer* a, ControlPeer* b) {
-    return a->Control->TabOrder < b->Control->TabOrder;
-  });
   GList* chain = nullptr;
-  for (ControlPeer* peer : order) chain = g_list_append(chain, peer->Outer);
+  for (const TTabStop& stop : ToolkitTabOrder(*form.Form)) {
+    ControlPeer* peer = ControlPeerOf(*stop.Control);
+    if (stop.TakesFocus && peer != nullptr) chain = g_list_append(chain, peer->Outer);
+  }
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   gtk_container_set_focus_chain(GTK_CONTAINER(form.Fixed), chain);
   G_GNUC_END_IGNORE_DEPRECATIONS
@@ -308,8 +301,8 @@ void ApplyFont(FormPeer& peer) {
 
 FormPeer& CreateFormPeer(TForm& form) {
   auto* peer = new FormPeer;
-  peer->Form = &form;
   peer->Window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  ToolkitAddFormPeer(form, peer);
   GtkWindow* window = GTK_WINDOW(peer->Window);
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   gtk_window_set_wmclass(window, form.ClassName.c_str(), form.ClassName.c_str());
@@ -330,25 +323,8 @@ FormPeer& CreateFormPeer(TForm& form) {
     if (auto* control = dynamic_cast<TControl*>(form.Components(i))) AddControl(*peer, *control);
   }
   SetFocusChain(*peer);
-  form.Peer = peer;
   peer->StateChanged(form);
-  Forms.push_back(peer);
   return *peer;
-}
-
-void DestroyFormPeer(FormPeer* peer) {
-  for (ControlPeer* control : peer->Controls) {
-    control->Control->Peer = nullptr;
-    delete control;
-  }
-  peer->Form->Peer = nullptr;
-  if (peer->ActivationCheck != 0) g_source_remove(peer->ActivationCheck);
-  gtk_style_context_remove_provider_for_screen(gtk_widget_get_screen(peer->Window),
-                                               GTK_STYLE_PROVIDER(peer->Css));
-  g_object_unref(peer->Css);
-  gtk_widget_destroy(peer->Window);  // and the widgets in it
-  Forms.erase(std::remove(Forms.begin(), Forms.end(), peer), Forms.end());
-  delete peer;
 }
 
 // Without a window manager an X server tells no window that it became active.
@@ -357,15 +333,6 @@ bool WindowSystemReportsActivation(GtkWidget* window) {
   if (!GDK_IS_X11_SCREEN(screen)) return true;
   return gdk_x11_screen_supports_net_wm_hint(screen,
                                              gdk_atom_intern_static_string("_NET_ACTIVE_WINDOW"));
-}
-
-ControlPeer* FindControlPeer(const TControl& control) {
-  for (FormPeer* form : Forms) {
-    for (ControlPeer* peer : form->Controls) {
-      if (peer->Control == &control) return peer;
-    }
-  }
-  return nullptr;
 }
 
 }  // namespace
@@ -378,36 +345,32 @@ void ToolkitBackendInitialize() {
 
 bool ToolkitBackendShowForm(TForm& form) {
   EnsureInitialized();
-  auto* peer = dynamic_cast<FormPeer*>(form.Peer);
+  FormPeer* peer = FormPeerOf(&form);
   if (peer == nullptr) peer = &CreateFormPeer(form);
   gtk_widget_show_all(peer->Window);
   gtk_window_present(GTK_WINDOW(peer->Window));
   if (form.ActiveControl != nullptr) {
-    if (ControlPeer* focus = FindControlPeer(*form.ActiveControl))
+    if (ControlPeer* focus = ControlPeerOf(*form.ActiveControl))
       gtk_widget_grab_focus(focus->Inner);
   }
   return WindowSystemReportsActivation(peer->Window);
 }
 
 void ToolkitBackendHideForm(TForm& form) {
-  if (auto* peer = dynamic_cast<FormPeer*>(form.Peer)) gtk_widget_hide(peer->Window);
+  if (FormPeer* peer = FormPeerOf(&form)) gtk_widget_hide(peer->Window);
 }
 
-void ToolkitBackendDestroyPeer(TControl& control) {
-  if (auto* form = dynamic_cast<FormPeer*>(control.Peer)) {
-    DestroyFormPeer(form);
-    return;
-  }
-  ControlPeer* peer = FindControlPeer(control);
-  if (peer == nullptr) {
-    control.Peer = nullptr;  // not one of ours
-    return;
-  }
-  auto& siblings = peer->Form->Controls;
-  siblings.erase(std::remove(siblings.begin(), siblings.end(), peer), siblings.end());
-  gtk_widget_destroy(peer->Outer);
-  control.Peer = nullptr;
-  delete peer;
+void ToolkitBackendDestroyWindow(TFormPeer& form) {
+  auto& peer = static_cast<FormPeer&>(form);
+  if (peer.ActivationCheck != 0) g_source_remove(peer.ActivationCheck);
+  gtk_style_context_remove_provider_for_screen(gtk_widget_get_screen(peer.Window),
+                                               GTK_STYLE_PROVIDER(peer.Css));
+  g_object_unref(peer.Css);
+  gtk_widget_destroy(peer.Window);  // and the widgets in it
+}
+
+void ToolkitBackendDestroyWidget(TControlPeer& control) {
+  gtk_widget_destroy(static_cast<ControlPeer&>(control).Outer);
 }
 
 bool ToolkitBackendDispatchPending() {
@@ -448,7 +411,6 @@ void ToolkitBackendRunBegins() {
 }
 
 void ToolkitBackendRunEnded() {
-  while (!Forms.empty()) DestroyFormPeer(Forms.back());
   while (g_main_context_iteration(nullptr, FALSE)) {
   }
 }
@@ -458,11 +420,7 @@ void ToolkitBackendMessageBox(const std::string& title, const std::string& text)
   std::fflush(stderr);
   if (!Initialized) return;
   GtkWindow* parent = nullptr;
-  if (Application->MainForm != nullptr) {
-    if (auto* peer = dynamic_cast<FormPeer*>(Application->MainForm->Peer)) {
-      parent = GTK_WINDOW(peer->Window);
-    }
-  }
+  if (FormPeer* peer = FormPeerOf(Application->MainForm)) parent = GTK_WINDOW(peer->Window);
   GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                           GTK_BUTTONS_OK, "%s", text.c_str());
   gtk_window_set_title(GTK_WINDOW(box), title.c_str());
@@ -479,7 +437,7 @@ void ToolkitBackendEchoLine(const std::string& line) {
 // ---- Test entry ----
 
 bool GtkToolkitAllocation(const TControl& control, int& left, int& top, int& width, int& height) {
-  ControlPeer* peer = FindControlPeer(control);
+  ControlPeer* peer = ControlPeerOf(control);
   if (peer == nullptr || !gtk_widget_get_realized(peer->Outer)) return false;
   GtkAllocation area;
   gtk_widget_get_allocation(peer->Outer, &area);

@@ -44,11 +44,9 @@ void ToolkitBackendHideForm(TForm& form) {
                      VisibleForms.end());
 }
 
-void ToolkitBackendDestroyPeer(TControl& control) {
-  // Peers here are only ever the tests' own; they own them.
-  control.Peer = nullptr;
-  if (auto* form = dynamic_cast<TForm*>(&control)) ToolkitBackendHideForm(*form);
-}
+// This backend lists no peers (those of the tests are their own), so the toolkit never asks.
+void ToolkitBackendDestroyWindow(TFormPeer&) {}
+void ToolkitBackendDestroyWidget(TControlPeer&) {}
 
 bool ToolkitBackendDispatchPending() {
   std::deque<std::function<void()>> ready;

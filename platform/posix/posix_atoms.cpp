@@ -2,7 +2,6 @@
 // private name and then linked to the first free value, so no reader ever sees it half-written
 // and two processes adding at once never get the same value.
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include "platform/ipc.h"
 #include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_private_file.h"
 #include "platform/posix/posix_root.h"
 
 namespace platform {
@@ -36,6 +36,25 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+struct FreshAtom {
+  const std::string& dir;
+  const char* name;
+};
+
+bool WriteName(int fd, const void* context) {
+  const char* name = static_cast<const FreshAtom*>(context)->name;
+  return WriteAll(fd, name, std::strlen(name));
+}
+
+// The atoms in order: the first free one is taken.
+bool AtomName(std::uint32_t index, const void* context, std::string* path) {
+  if (kFirstAtom + index > kLastAtom) return false;
+  char file[4096];
+  AtomPath(static_cast<const FreshAtom*>(context)->dir, kFirstAtom + index, file, sizeof file);
+  *path = file;
+  return true;
+}
+
 }  // namespace
 
 std::uint16_t AddGlobalAtom(const char* name) {
@@ -48,37 +67,16 @@ std::uint16_t AddGlobalAtom(const char* name) {
     SetLastError(kErrorAccessDenied);
     return 0;
   }
-  std::string fresh = dir + "/.korvan-new-XXXXXX";
-  const int fd = mkostemp(fresh.data(), O_CLOEXEC);
+  const FreshAtom fresh{dir, name};
+  std::uint32_t taken = 0;
+  const int fd = posix::CreatePrivateFile(dir, WriteName, AtomName, &fresh, &taken);
   if (fd < 0) {
-    SetLastError(posix::ErrorFromErrno(errno));
+    // Every value taken: the table is full.
+    SetLastError(errno == EEXIST ? kErrorNotEnoughMemory : posix::ErrorFromErrno(errno));
     return 0;
   }
-  const bool written = fchmod(fd, 0600) == 0 && WriteAll(fd, name, std::strlen(name));
-  const int writeErrno = errno;
   close(fd);
-  if (!written) {
-    unlink(fresh.c_str());
-    SetLastError(posix::ErrorFromErrno(writeErrno));
-    return 0;
-  }
-  std::uint16_t atom = 0;
-  std::uint32_t error = posix::kErrorNotEnoughMemory;  // every value taken: the table is full
-  char path[4096];
-  for (std::uint32_t value = kFirstAtom; value <= kLastAtom; ++value) {
-    AtomPath(dir, value, path, sizeof path);
-    if (link(fresh.c_str(), path) == 0) {
-      atom = static_cast<std::uint16_t>(value);
-      break;
-    }
-    if (errno != EEXIST) {
-      error = posix::ErrorFromErrno(errno);
-      break;
-    }
-  }
-  unlink(fresh.c_str());
-  if (atom == 0) SetLastError(error);
-  return atom;
+  return static_cast<std::uint16_t>(kFirstAtom + taken);
 }
 
 void DeleteGlobalAtom(std::uint16_t atom) {

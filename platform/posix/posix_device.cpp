@@ -36,8 +36,8 @@ struct InterfaceSet {
   std::vector<std::string> paths;
 };
 
-std::mutex setsMutex;
-std::unique_ptr<InterfaceSet> sets[kMaxSets];
+std::mutex SetsLock;
+std::unique_ptr<InterfaceSet> Sets[kMaxSets];
 
 bool SameGuid(const DeviceClassGuid& a, const DeviceClassGuid& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
@@ -99,7 +99,7 @@ void LoadEntries(const std::string& dir, bool presentOnly, std::vector<std::stri
 
 InterfaceSet* FindSet(DeviceInfoSet set) {
   if (set == 0 || set > kMaxSets) return nullptr;
-  return sets[set - 1].get();
+  return Sets[set - 1].get();
 }
 
 // --- files ---------------------------------------------------------------------------------
@@ -107,9 +107,7 @@ InterfaceSet* FindSet(DeviceInfoSet set) {
 void CloseDeviceEntry(HandleEntry& entry) {
   // Ends a read blocked on a dup of this fd, and the unit sees the close now rather than when
   // that read lets go: the pipe is free for the next open once CloseKernelHandle returns.
-  shutdown(entry.fd, SHUT_RDWR);
-  close(entry.fd);
-  entry.fd = -1;
+  posix::CloseSocketEntry(entry);
 }
 
 std::uint32_t AccessOf(const HandleEntry& entry) {
@@ -221,6 +219,25 @@ bool AwaitPacketOrKill(int fd) {
   }
 }
 
+// The start every read and write shares: *done cleared, the handle's fd duplicated for the one
+// call after checking its access. -1 when the call ends here, with its result in *result: a size
+// of 0 succeeds at once (an empty packet would read as the end of the connection), a null
+// buffer or a handle without that access fails.
+int BeginTransfer(Handle file, std::uint32_t access, const void* buffer, std::uint32_t size,
+                  std::uint32_t* done, bool* result) {
+  if (done != nullptr) *done = 0;
+  const int fd = DeviceFd(file, access);
+  if (fd < 0) {
+    *result = false;
+    return -1;
+  }
+  if (size != 0 && buffer != nullptr) return fd;
+  close(fd);
+  *result = size == 0;
+  if (size != 0) SetLastError(kErrorInvalidParameter);
+  return -1;
+}
+
 }  // namespace
 
 DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std::uint32_t flags) {
@@ -236,10 +253,10 @@ DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std:
     LoadEntries(root + "/devices/" + GuidText(interfaceClass), (flags & kDigcfPresent) != 0,
                 set->paths);
   }
-  std::lock_guard<std::mutex> lock(setsMutex);
+  std::lock_guard<std::mutex> lock(SetsLock);
   for (std::size_t i = 0; i < kMaxSets; ++i) {
-    if (!sets[i]) {
-      sets[i] = std::move(set);
+    if (!Sets[i]) {
+      Sets[i] = std::move(set);
       return i + 1;
     }
   }
@@ -249,7 +266,7 @@ DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std:
 
 bool EnumDeviceInterface(DeviceInfoSet set, const DeviceClassGuid& interfaceClass,
                          std::uint32_t index, DeviceInterfaceData* data) {
-  std::lock_guard<std::mutex> lock(setsMutex);
+  std::lock_guard<std::mutex> lock(SetsLock);
   InterfaceSet* s = FindSet(set);
   if (s == nullptr) {
     SetLastError(kErrorInvalidHandle);
@@ -271,7 +288,7 @@ bool EnumDeviceInterface(DeviceInfoSet set, const DeviceClassGuid& interfaceClas
 
 bool GetDeviceInterfaceDetail(DeviceInfoSet set, DeviceInterfaceData* data, void* detail,
                               std::uint32_t detailSize, std::uint32_t* requiredSize) {
-  std::lock_guard<std::mutex> lock(setsMutex);
+  std::lock_guard<std::mutex> lock(SetsLock);
   InterfaceSet* s = FindSet(set);
   if (s == nullptr) {
     SetLastError(kErrorInvalidHandle);
@@ -305,12 +322,12 @@ bool GetDeviceInterfaceDetail(DeviceInfoSet set, DeviceInterfaceData* data, void
 }
 
 bool CloseDeviceInterfaceSet(DeviceInfoSet set) {
-  std::lock_guard<std::mutex> lock(setsMutex);
+  std::lock_guard<std::mutex> lock(SetsLock);
   if (FindSet(set) == nullptr) {
     SetLastError(kErrorInvalidHandle);
     return false;
   }
-  sets[set - 1].reset();
+  Sets[set - 1].reset();
   return true;
 }
 
@@ -340,18 +357,9 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t /*sh
 }
 
 bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
-  if (done != nullptr) *done = 0;
-  int fd = DeviceFd(file, kGenericRead);
-  if (fd < 0) return false;
-  if (size == 0) {
-    close(fd);
-    return true;
-  }
-  if (buffer == nullptr) {
-    close(fd);
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+  bool result = false;
+  const int fd = BeginTransfer(file, kGenericRead, buffer, size, done, &result);
+  if (fd < 0) return result;
   if (!AwaitPacketOrKill(fd)) {
     close(fd);
     SetLastError(kErrorOperationAborted);  // killed: the packet stays for the next reader
@@ -371,18 +379,9 @@ bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t
 }
 
 bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) {
-  if (done != nullptr) *done = 0;
-  int fd = DeviceFd(file, kGenericWrite);
-  if (fd < 0) return false;
-  if (size == 0) {  // an empty packet would read as the end of the connection
-    close(fd);
-    return true;
-  }
-  if (buffer == nullptr) {
-    close(fd);
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+  bool result = false;
+  const int fd = BeginTransfer(file, kGenericWrite, buffer, size, done, &result);
+  if (fd < 0) return result;
   ssize_t n;
   do {
     n = send(fd, buffer, size, MSG_NOSIGNAL);

@@ -6,15 +6,8 @@
 
 namespace platform::posix {
 
-// Windows codes the layer reports that platform/ipc.h does not name.
-inline constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
-inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-inline constexpr std::uint32_t kErrorGenFailure = 31;
-inline constexpr std::uint32_t kErrorFilenameTooLong = 206;
-inline constexpr std::uint32_t kErrorInvalidAddress = 487;
-
-// The nearest Windows code for `err` (ENOENT 2, EACCES 5, EEXIST 183, ...); kErrorGenFailure
-// for anything without a close match.
+// The nearest Windows code of platform/ipc.h for `err` (ENOENT 2, EACCES 5, EEXIST 183, ...);
+// kErrorGenFailure for anything without a close match.
 std::uint32_t ErrorFromErrno(int err);
 
 }  // namespace platform::posix

@@ -19,32 +19,32 @@ struct Slot {
   int users = 0;
 };
 
-std::mutex tableLock;
-std::condition_variable usersDone;
-Slot table[kHandleTableSize];
+std::mutex TableLock;
+std::condition_variable UsersDone;
+Slot Table[kHandleTableSize];
 // Allocation starts after the last value handed out, so a just-closed handle is not at once
 // the name of something new (a stale handle then fails instead of reaching another object).
-int nextSlot = 0;
+int NextSlot = 0;
 
 Slot* LiveSlot(Handle handle) {
   if (handle == 0 || handle > static_cast<Handle>(kHandleTableSize)) return nullptr;
-  Slot& slot = table[handle - 1];
+  Slot& slot = Table[handle - 1];
   return slot.live && !slot.closing ? &slot : nullptr;
 }
 
 }  // namespace
 
 Handle AllocateHandle(int fd, HandleCloser closer, void* data) {
-  std::lock_guard<std::mutex> hold(tableLock);
+  std::lock_guard<std::mutex> hold(TableLock);
   for (int i = 0; i < kHandleTableSize; ++i) {
-    const int index = (nextSlot + i) % kHandleTableSize;
-    Slot& slot = table[index];
+    const int index = (NextSlot + i) % kHandleTableSize;
+    Slot& slot = Table[index];
     if (slot.live) continue;
     slot.entry = HandleEntry{fd, closer, data};
     slot.live = true;
     slot.closing = false;
     slot.users = 0;
-    nextSlot = (index + 1) % kHandleTableSize;
+    NextSlot = (index + 1) % kHandleTableSize;
     return static_cast<Handle>(index + 1);
   }
   SetLastError(kErrorTooManyOpenFiles);
@@ -54,7 +54,7 @@ Handle AllocateHandle(int fd, HandleCloser closer, void* data) {
 bool WithHandle(Handle handle, void (*use)(HandleEntry& entry, void* context), void* context) {
   Slot* slot = nullptr;
   {
-    std::lock_guard<std::mutex> hold(tableLock);
+    std::lock_guard<std::mutex> hold(TableLock);
     slot = LiveSlot(handle);
     if (slot == nullptr) {
       SetLastError(kErrorInvalidHandle);
@@ -64,15 +64,15 @@ bool WithHandle(Handle handle, void (*use)(HandleEntry& entry, void* context), v
   }
   use(slot->entry, context);
   {
-    std::lock_guard<std::mutex> hold(tableLock);
+    std::lock_guard<std::mutex> hold(TableLock);
     --slot->users;
   }
-  usersDone.notify_all();
+  UsersDone.notify_all();
   return true;
 }
 
 int DuplicateFd(Handle handle) {
-  std::lock_guard<std::mutex> hold(tableLock);
+  std::lock_guard<std::mutex> hold(TableLock);
   Slot* slot = LiveSlot(handle);
   if (slot == nullptr || slot->entry.fd < 0) {
     SetLastError(kErrorInvalidHandle);
@@ -101,14 +101,14 @@ bool CloseKernelHandle(Handle handle) {
   using namespace platform::posix;
   HandleEntry entry;
   {
-    std::unique_lock<std::mutex> hold(tableLock);
+    std::unique_lock<std::mutex> hold(TableLock);
     Slot* slot = LiveSlot(handle);
     if (slot == nullptr) {
       SetLastError(kErrorInvalidHandle);
       return false;
     }
     slot->closing = true;
-    usersDone.wait(hold, [slot] { return slot->users == 0; });
+    UsersDone.wait(hold, [slot] { return slot->users == 0; });
     entry = slot->entry;
     slot->entry = HandleEntry{};
     slot->live = false;

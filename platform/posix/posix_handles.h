@@ -19,7 +19,7 @@ struct HandleEntry {
   void* data = nullptr;  // owned by the kind of handle
 };
 
-// A new handle for an open fd; 0 (and LastError kErrorTooManyOpenFiles-like 4) when the table is
+// A new handle for an open fd; 0 (and LastError kErrorTooManyOpenFiles) when the table is
 // full. Handles are small non-zero numbers, never kInvalidHandle.
 Handle AllocateHandle(int fd, HandleCloser closer, void* data);
 

@@ -1,6 +1,6 @@
 // Window lookup, registered messages and the synchronous message exchange over the window's
-// SOCK_SEQPACKET socket; the per-thread last error. Atoms and shared areas have files of their
-// own (posix_atoms.cpp, posix_mapping.cpp).
+// SOCK_SEQPACKET socket (posix_window_socket.h); the per-thread last error. Atoms and shared
+// areas have files of their own (posix_atoms.cpp, posix_mapping.cpp).
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -11,14 +11,14 @@
 #include <mutex>
 
 #include "platform/ipc.h"
+#include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_errors.h"
-#include "platform/posix/posix_root.h"
 #include "platform/posix/posix_window_socket.h"
 
 namespace platform {
 namespace {
 
-thread_local std::uint32_t lastError = 0;
+thread_local std::uint32_t ThreadLastError = 0;
 
 // Windows found so far, one entry per class: a WindowHandle is its index + 1. The entry keeps
 // the socket address, so a send needs no lookup and no allocation.
@@ -27,37 +27,14 @@ struct FoundWindow {
   char className[256] = {};
   sockaddr_un address{};
 };
-constexpr int kFoundWindows = 32;
-std::mutex foundLock;
-FoundWindow found[kFoundWindows];
-
-std::uint64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-         static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-}
-
-// Clamped for poll(): a timeout near 2^32 ms must not turn into a negative, endless wait.
-int RemainingMs(std::uint64_t deadline) {
-  const std::uint64_t now = NowMs();
-  if (now >= deadline) return 0;
-  return deadline - now > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(deadline - now);
-}
-
-void PutU32(unsigned char* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-std::uint32_t GetU32(const unsigned char* at) {
-  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
+constexpr int kMaxFoundWindows = 32;
+std::mutex FoundLock;
+FoundWindow FoundWindows[kMaxFoundWindows];
 
 bool AddressOf(WindowHandle window, sockaddr_un* address) {
-  if (window == 0 || window > static_cast<WindowHandle>(kFoundWindows)) return false;
-  std::lock_guard<std::mutex> hold(foundLock);
-  const FoundWindow& entry = found[window - 1];
+  if (window == 0 || window > static_cast<WindowHandle>(kMaxFoundWindows)) return false;
+  std::lock_guard<std::mutex> hold(FoundLock);
+  const FoundWindow& entry = FoundWindows[window - 1];
   if (!entry.used) return false;
   *address = entry.address;
   return true;
@@ -75,7 +52,7 @@ Step ConnectBy(int fd, const sockaddr_un& address, std::uint64_t deadline) {
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN) return Step::Lost;
-    if (RemainingMs(deadline) == 0) return Step::TimedOut;
+    if (posix::PollTimeoutUntil(deadline) == 0) return Step::TimedOut;
     const timespec pause{0, 1000000};
     nanosleep(&pause, nullptr);
   }
@@ -87,7 +64,7 @@ Step SendBy(int fd, const unsigned char* packet, std::size_t size, std::uint64_t
     if (sent == static_cast<ssize_t>(size)) return Step::Done;
     if (sent >= 0 || (errno != EAGAIN && errno != EINTR)) return Step::Lost;
     pollfd wait{fd, POLLOUT, 0};
-    const int ready = poll(&wait, 1, RemainingMs(deadline));
+    const int ready = poll(&wait, 1, posix::PollTimeoutUntil(deadline));
     if (ready == 0) return Step::TimedOut;
     if (ready < 0 && errno != EINTR) return Step::Lost;
   }
@@ -96,89 +73,47 @@ Step SendBy(int fd, const unsigned char* packet, std::size_t size, std::uint64_t
 Step ReceiveReply(int fd, std::uint32_t* result, std::uint64_t deadline) {
   for (;;) {
     pollfd wait{fd, POLLIN, 0};
-    const int ready = poll(&wait, 1, RemainingMs(deadline));
+    const int ready = poll(&wait, 1, posix::PollTimeoutUntil(deadline));
     if (ready == 0) return Step::TimedOut;
     if (ready < 0) {
       if (errno == EINTR) continue;
       return Step::Lost;
     }
     // One byte more than a reply, so an oversized packet shows as malformed, not as a reply.
-    unsigned char reply[9];
+    unsigned char reply[posix::kReplyPacketSize + 1];
     const ssize_t got = recv(fd, reply, sizeof reply, MSG_DONTWAIT);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (got != 8) return Step::Lost;
-    *result = GetU32(reply);
+    if (got != static_cast<ssize_t>(posix::kReplyPacketSize)) return Step::Lost;
+    *result = posix::GetReplyPacket(reply);
     return Step::Done;
   }
 }
 
 }  // namespace
 
-namespace posix {
-
-bool WindowSocketAddress(const char* className, sockaddr_un* address, std::uint32_t* error) {
-  if (!IsObjectName(className)) {
-    *error = kErrorInvalidName;
-    return false;
-  }
-  const std::string dir = NamespaceDir("windows");
-  if (dir.empty()) {
-    *error = kErrorAccessDenied;
-    return false;
-  }
-  const std::size_t length = dir.size() + 1 + std::strlen(className);
-  if (length >= sizeof address->sun_path) {
-    *error = kErrorFilenameTooLong;
-    return false;
-  }
-  std::memset(address, 0, sizeof *address);
-  address->sun_family = AF_UNIX;
-  std::memcpy(address->sun_path, dir.data(), dir.size());
-  address->sun_path[dir.size()] = '/';
-  std::memcpy(address->sun_path + dir.size() + 1, className, std::strlen(className));
-  return true;
-}
-
-WindowState ProbeWindowSocket(const sockaddr_un& address) {
-  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return WindowState::None;
-  int rc;
-  do {
-    rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  } while (rc != 0 && errno == EINTR);
-  const int err = rc == 0 ? 0 : errno;
-  close(fd);
-  if (rc == 0 || err == EAGAIN) return WindowState::Live;
-  // A socket file without a listener refuses; so does a socket of another type there.
-  if (err == ECONNREFUSED || err == EPROTOTYPE) return WindowState::Stale;
-  return WindowState::None;
-}
-
-}  // namespace posix
-
 WindowHandle FindTopLevelWindow(const char* className) {
   sockaddr_un address{};
   std::uint32_t error = 0;
   if (!posix::WindowSocketAddress(className, &address, &error)) return 0;
   if (posix::ProbeWindowSocket(address) != posix::WindowState::Live) return 0;
-  std::lock_guard<std::mutex> hold(foundLock);
+  std::lock_guard<std::mutex> hold(FoundLock);
   int freeSlot = -1;
-  for (int i = 0; i < kFoundWindows; ++i) {
-    if (!found[i].used) {
+  for (int i = 0; i < kMaxFoundWindows; ++i) {
+    if (!FoundWindows[i].used) {
       if (freeSlot < 0) freeSlot = i;
       continue;
     }
-    if (std::strcmp(found[i].className, className) == 0) {
+    if (std::strcmp(FoundWindows[i].className, className) == 0) {
       // Same class: same handle; the address follows the current root.
-      found[i].address = address;
+      FoundWindows[i].address = address;
       return static_cast<WindowHandle>(i + 1);
     }
   }
   if (freeSlot < 0) {
-    SetLastError(posix::kErrorNotEnoughMemory);
+    SetLastError(kErrorNotEnoughMemory);
     return 0;
   }
-  FoundWindow& entry = found[freeSlot];
+  FoundWindow& entry = FoundWindows[freeSlot];
   entry.used = true;
   std::strncpy(entry.className, className, sizeof entry.className - 1);
   entry.address = address;
@@ -209,17 +144,14 @@ bool SendMessageWithTimeout(WindowHandle window, std::uint32_t msg, std::uint32_
     SetLastError(kErrorInvalidWindowHandle);
     return false;
   }
-  const std::uint64_t deadline = NowMs() + timeoutMs;
+  const std::uint64_t deadline = posix::MonotonicMs() + timeoutMs;
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     SetLastError(posix::ErrorFromErrno(errno));
     return false;
   }
-  unsigned char packet[16];
-  PutU32(packet, msg);
-  PutU32(packet + 4, wParam);
-  PutU32(packet + 8, lParam);
-  PutU32(packet + 12, CurrentProcessId());
+  unsigned char packet[posix::kMessagePacketSize];
+  posix::PutMessagePacket(packet, ServerMessage{msg, wParam, lParam, CurrentProcessId()});
   std::uint32_t result = 0;
   Step step = ConnectBy(fd, address, deadline);
   if (step == Step::Done) step = SendBy(fd, packet, sizeof packet, deadline);
@@ -234,11 +166,11 @@ bool SendMessageWithTimeout(WindowHandle window, std::uint32_t msg, std::uint32_
 }
 
 std::uint32_t LastError() {
-  return lastError;
+  return ThreadLastError;
 }
 
 void SetLastError(std::uint32_t code) {
-  lastError = code;
+  ThreadLastError = code;
 }
 
 void SleepMs(std::uint32_t milliseconds) {

@@ -15,6 +15,7 @@
 
 #include "platform/ipc.h"
 #include "platform/ipc_server.h"
+#include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_root.h"
 #include "platform/posix/posix_window_socket.h"
@@ -42,17 +43,8 @@ constexpr int kBacklog = 64;
 // dropped so it cannot hold the window from everyone else.
 constexpr int kFirstPacketMs = 2000;
 
-std::mutex poolLock;
-ServerWindow pool[kServerWindows];
-
-void PutU32(unsigned char* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-std::uint32_t GetU32(const unsigned char* at) {
-  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
+std::mutex PoolLock;
+ServerWindow Pool[kServerWindows];
 
 void CloseFd(int* fd) {
   if (*fd >= 0) close(*fd);
@@ -60,8 +52,8 @@ void CloseFd(int* fd) {
 }
 
 ServerWindow* TakeSlot() {
-  std::lock_guard<std::mutex> hold(poolLock);
-  for (ServerWindow& window : pool) {
+  std::lock_guard<std::mutex> hold(PoolLock);
+  for (ServerWindow& window : Pool) {
     if (!window.used) {
       window.used = true;
       window.listener = window.wakeRead = window.wakeWrite = -1;
@@ -76,7 +68,7 @@ void FreeSlot(ServerWindow* window) {
   CloseFd(&window->listener);
   CloseFd(&window->wakeRead);
   CloseFd(&window->wakeWrite);
-  std::lock_guard<std::mutex> hold(poolLock);
+  std::lock_guard<std::mutex> hold(PoolLock);
   window->used = false;
 }
 
@@ -125,9 +117,6 @@ void DrainWake(int fd) {
   }
 }
 
-// What a connection waits for: its one packet, or (unanswered) its sender to give up.
-enum class Wait { Packet, SenderGone };
-
 // What became of a connection's packet.
 enum class Served {
   NotYet,      // nothing to read after all
@@ -138,27 +127,82 @@ enum class Served {
 // Reads the packet of a connection and lets the handler answer it.
 Served ServePacket(ServerWindow* window, int connection) {
   // One byte more than a packet, so an oversized packet shows as malformed.
-  unsigned char packet[17];
+  unsigned char packet[posix::kMessagePacketSize + 1];
   const ssize_t got = recv(connection, packet, sizeof packet, MSG_DONTWAIT);
   if (got < 0 && (errno == EAGAIN || errno == EINTR)) return Served::NotYet;
-  if (got != 16) return Served::Finished;
-  const ServerMessage message{GetU32(packet), GetU32(packet + 4), GetU32(packet + 8),
-                              GetU32(packet + 12)};
+  if (got != static_cast<ssize_t>(posix::kMessagePacketSize)) return Served::Finished;
   std::uint32_t result = 0;
-  if (!window->handler(window->context, message, &result)) return Served::Unanswered;
-  unsigned char reply[8];
-  PutU32(reply, result);
-  PutU32(reply + 4, 0);
+  if (!window->handler(window->context, posix::GetMessagePacket(packet), &result)) {
+    return Served::Unanswered;
+  }
+  unsigned char reply[posix::kReplyPacketSize];
+  posix::PutReplyPacket(reply, result);
   // The sender may have given up already; its loss is not the server's failure.
   send(connection, reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT);
   return Served::Finished;
 }
 
-std::uint64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-         static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+// What a wait for the wake pipe and one descriptor saw.
+enum class Ready {
+  Again,     // the wake pipe (drained) or a signal: look at the stop flag, then wait again
+  Fd,        // the descriptor is readable, or at its end
+  TimedOut,  // nothing within the time
+  Failed,    // poll failed; LastError set
+};
+
+Ready WaitFor(ServerWindow* window, int fd, int timeoutMs) {
+  pollfd fds[2] = {{window->wakeRead, POLLIN, 0}, {fd, POLLIN, 0}};
+  const int ready = poll(fds, 2, timeoutMs);
+  if (ready < 0) {
+    if (errno == EINTR) return Ready::Again;
+    SetLastError(posix::ErrorFromErrno(errno));
+    return Ready::Failed;
+  }
+  if (ready == 0) return Ready::TimedOut;
+  if (fds[0].revents != 0) {
+    DrainWake(window->wakeRead);
+    return Ready::Again;
+  }
+  return Ready::Fd;
+}
+
+// Waits for the next sender and takes its connection into *connection: -1 when there is none
+// to take this time (a wake, a signal, a moment without descriptors). False on a system error.
+bool AcceptOne(ServerWindow* window, int* connection) {
+  *connection = -1;
+  const Ready ready = WaitFor(window, window->listener, -1);
+  if (ready != Ready::Fd) return ready != Ready::Failed;
+  *connection = accept4(window->listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (*connection >= 0) return true;
+  if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+    // Out of descriptors for a moment: the sender waits in the backlog, we retry.
+    const timespec pause{0, 10000000};
+    nanosleep(&pause, nullptr);
+    return true;
+  }
+  if (errno == EAGAIN || errno == EINTR || errno == ECONNABORTED) return true;
+  SetLastError(posix::ErrorFromErrno(errno));
+  return false;
+}
+
+// Serves one connection until it can go: its packet answered (or malformed), silent past its
+// time, its sender gone after an unanswered packet (or sending more), or a stop. The caller
+// closes it. False on a system error.
+bool ServeOne(ServerWindow* window, int connection) {
+  const std::uint64_t packetDeadline = posix::MonotonicMs() + kFirstPacketMs;
+  bool unanswered = false;  // the handler holds the sender: wait for it to give up
+  while (!window->stop.load()) {
+    const int timeout = unanswered ? -1 : posix::PollTimeoutUntil(packetDeadline);
+    const Ready ready = WaitFor(window, connection, timeout);
+    if (ready == Ready::Failed) return false;
+    if (ready == Ready::Again) continue;
+    // Silent past its time; or, with the one message held, anything more or the end.
+    if (ready == Ready::TimedOut || unanswered) return true;
+    const Served served = ServePacket(window, connection);
+    if (served == Served::Finished) return true;
+    unanswered = served == Served::Unanswered;
+  }
+  return true;
 }
 
 }  // namespace
@@ -170,7 +214,7 @@ ServerWindow* CreateServerWindow(const char* className, ServerHandler handler, v
   }
   ServerWindow* window = TakeSlot();
   if (window == nullptr) {
-    SetLastError(posix::kErrorNotEnoughMemory);
+    SetLastError(kErrorNotEnoughMemory);
     return nullptr;
   }
   window->handler = handler;
@@ -198,63 +242,15 @@ bool RunServerWindow(ServerWindow* window) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
-  int connection = -1;
-  Wait waiting = Wait::Packet;
-  std::uint64_t packetDeadline = 0;
-  bool ok = true;
   while (!window->stop.load()) {
-    pollfd fds[2] = {{window->wakeRead, POLLIN, 0},
-                     {connection >= 0 ? connection : window->listener, POLLIN, 0}};
-    int timeout = -1;
-    if (connection >= 0 && waiting == Wait::Packet) {
-      const std::uint64_t now = NowMs();
-      timeout = now >= packetDeadline ? 0 : static_cast<int>(packetDeadline - now);
-    }
-    const int ready = poll(fds, 2, timeout);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      SetLastError(posix::ErrorFromErrno(errno));
-      ok = false;
-      break;
-    }
-    if (fds[0].revents != 0) {
-      DrainWake(window->wakeRead);
-      continue;
-    }
-    if (connection < 0) {
-      if (fds[1].revents == 0) continue;
-      connection = accept4(window->listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (connection >= 0) {
-        waiting = Wait::Packet;
-        packetDeadline = NowMs() + kFirstPacketMs;
-      } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        // Out of descriptors for a moment: the sender waits in the backlog, we retry.
-        const timespec pause{0, 10000000};
-        nanosleep(&pause, nullptr);
-      } else if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED) {
-        SetLastError(posix::ErrorFromErrno(errno));
-        ok = false;
-        break;
-      }
-      continue;
-    }
-    bool keep = true;
-    if (waiting == Wait::Packet) {
-      if (fds[1].revents != 0) {
-        const Served served = ServePacket(window, connection);
-        keep = served != Served::Finished;
-        if (served == Served::Unanswered) waiting = Wait::SenderGone;
-      } else {
-        keep = false;  // silent past its time
-      }
-    } else if (fds[1].revents != 0) {
-      // The one message is held; anything more, or the end, lets the connection go.
-      keep = false;
-    }
-    if (!keep) CloseFd(&connection);
+    int connection = -1;
+    if (!AcceptOne(window, &connection)) return false;
+    if (connection < 0) continue;
+    const bool served = ServeOne(window, connection);
+    close(connection);
+    if (!served) return false;
   }
-  CloseFd(&connection);
-  return ok;
+  return true;
 }
 
 void RequestServerStop(ServerWindow* window) {

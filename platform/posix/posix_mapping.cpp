@@ -4,7 +4,6 @@
 // file is sized and locked under a private name before it is linked to its name, so no one
 // ever finds it unlocked or short.
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -19,6 +18,7 @@
 #include "platform/ipc.h"
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_handles.h"
+#include "platform/posix/posix_private_file.h"
 #include "platform/posix/posix_root.h"
 
 namespace platform {
@@ -44,9 +44,9 @@ constexpr int kViews = 64;
 // Attempts while another process is in the middle of replacing or removing the same name.
 constexpr int kBusyAttempts = 500;
 
-std::mutex areaLock;
-Area areas[kAreas];
-View views[kViews];
+std::mutex AreaLock;
+Area Areas[kAreas];
+View Views[kViews];
 
 bool NamesFile(const char* path, int fd) {
   struct stat named {
@@ -60,7 +60,7 @@ void PauseBriefly() {
   nanosleep(&pause, nullptr);
 }
 
-// Called with areaLock held.
+// Called with AreaLock held.
 void ReleaseArea(Area* area) {
   if (--area->refs > 0) return;
   // The last holder anywhere gets the lock exclusively and takes the name with it.
@@ -73,7 +73,7 @@ void ReleaseArea(Area* area) {
 }
 
 void CloseAreaHandle(posix::HandleEntry& entry) {
-  std::lock_guard<std::mutex> hold(areaLock);
+  std::lock_guard<std::mutex> hold(AreaLock);
   ReleaseArea(static_cast<Area*>(entry.data));
   entry.fd = -1;
 }
@@ -82,8 +82,8 @@ void CloseAreaHandle(posix::HandleEntry& entry) {
 Handle WrapArea(int fd, const char* path) {
   Area* area = nullptr;
   {
-    std::lock_guard<std::mutex> hold(areaLock);
-    for (Area& candidate : areas) {
+    std::lock_guard<std::mutex> hold(AreaLock);
+    for (Area& candidate : Areas) {
       if (!candidate.used) {
         area = &candidate;
         break;
@@ -98,12 +98,12 @@ Handle WrapArea(int fd, const char* path) {
   }
   if (area == nullptr) {
     close(fd);
-    SetLastError(posix::kErrorTooManyOpenFiles);
+    SetLastError(kErrorTooManyOpenFiles);
     return 0;
   }
   const Handle handle = posix::AllocateHandle(fd, CloseAreaHandle, area);
   if (handle == 0) {
-    std::lock_guard<std::mutex> hold(areaLock);
+    std::lock_guard<std::mutex> hold(AreaLock);
     ReleaseArea(area);
   }
   return handle;
@@ -129,28 +129,29 @@ Join JoinExisting(int fd, const char* path) {
 
 enum class Fresh { Created, NameTaken, Failed };
 
+struct FreshArea {
+  const char* path;  // "" for an unnamed area, which no one finds and so needs no lock
+  std::uint32_t size;
+};
+
+// Sized, and held with the shared lock every holder keeps, before anyone can find it.
+bool SizeAndHold(int fd, const void* context) {
+  const auto& area = *static_cast<const FreshArea*>(context);
+  if (ftruncate(fd, static_cast<off_t>(area.size)) != 0) return false;
+  return area.path[0] == '\0' || flock(fd, LOCK_SH) == 0;
+}
+
+bool AreaName(std::uint32_t index, const void* context, std::string* path) {
+  if (index > 0) return false;
+  *path = static_cast<const FreshArea*>(context)->path;
+  return true;
+}
+
 Fresh CreateFresh(const std::string& dir, const char* path, std::uint32_t size, int* out) {
-  std::string temp = dir + "/.korvan-new-XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return Fresh::Failed;
-  if (fchmod(fd, 0600) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0 ||
-      flock(fd, LOCK_SH) != 0) {
-    const int err = errno;
-    unlink(temp.c_str());
-    close(fd);
-    errno = err;
-    return Fresh::Failed;
-  }
-  const int linked = link(temp.c_str(), path);
-  const int err = errno;
-  unlink(temp.c_str());
-  if (linked != 0) {
-    close(fd);
-    errno = err;
-    return err == EEXIST ? Fresh::NameTaken : Fresh::Failed;
-  }
-  *out = fd;
-  return Fresh::Created;
+  const FreshArea area{path, size};
+  *out = posix::CreatePrivateFile(dir, SizeAndHold, AreaName, &area, nullptr);
+  if (*out >= 0) return Fresh::Created;
+  return errno == EEXIST ? Fresh::NameTaken : Fresh::Failed;
 }
 
 bool MappingPath(const char* name, std::string* dir, std::string* path) {
@@ -165,7 +166,7 @@ bool MappingPath(const char* name, std::string* dir, std::string* path) {
   }
   *path = *dir + "/" + name;
   if (path->size() >= sizeof Area{}.path) {
-    SetLastError(posix::kErrorFilenameTooLong);
+    SetLastError(kErrorFilenameTooLong);
     return false;
   }
   return true;
@@ -177,16 +178,10 @@ Handle CreateUnnamedArea(std::uint32_t size) {
     SetLastError(kErrorAccessDenied);
     return 0;
   }
-  std::string temp = dir + "/.korvan-new-XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  const FreshArea area{"", size};
+  const int fd = posix::CreatePrivateFile(dir, SizeAndHold, nullptr, &area, nullptr);
   if (fd < 0) {
     SetLastError(posix::ErrorFromErrno(errno));
-    return 0;
-  }
-  unlink(temp.c_str());
-  if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
-    SetLastError(posix::ErrorFromErrno(errno));
-    close(fd);
     return 0;
   }
   const Handle handle = WrapArea(fd, "");
@@ -204,16 +199,16 @@ void MapArea(posix::HandleEntry& entry, void* context) {
   MapRequest& request = *static_cast<MapRequest*>(context);
   if (entry.closer != CloseAreaHandle) return;
   Area* area = static_cast<Area*>(entry.data);
-  std::lock_guard<std::mutex> hold(areaLock);
+  std::lock_guard<std::mutex> hold(AreaLock);
   View* slot = nullptr;
-  for (View& view : views) {
+  for (View& view : Views) {
     if (view.address == nullptr) {
       slot = &view;
       break;
     }
   }
   if (slot == nullptr) {
-    request.error = posix::kErrorNotEnoughMemory;
+    request.error = kErrorNotEnoughMemory;
     return;
   }
   struct stat st {};
@@ -323,23 +318,23 @@ void* MapSharedArea(Handle mapping) {
 
 std::uint32_t SharedAreaSize(const void* view) {
   if (view == nullptr) return 0;
-  std::lock_guard<std::mutex> hold(areaLock);
-  for (const View& entry : views) {
+  std::lock_guard<std::mutex> hold(AreaLock);
+  for (const View& entry : Views) {
     if (entry.address == view) return entry.size;
   }
   return 0;
 }
 
 bool UnmapSharedArea(void* view) {
-  std::lock_guard<std::mutex> hold(areaLock);
-  for (View& entry : views) {
+  std::lock_guard<std::mutex> hold(AreaLock);
+  for (View& entry : Views) {
     if (view == nullptr || entry.address != view) continue;
     munmap(entry.address, entry.size);
     ReleaseArea(entry.area);
     entry = View{};
     return true;
   }
-  SetLastError(posix::kErrorInvalidAddress);
+  SetLastError(kErrorInvalidAddress);
   return false;
 }
 

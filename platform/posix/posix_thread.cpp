@@ -4,15 +4,13 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 
+#include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_handles.h"
 #include "platform/posix/posix_thread.h"
@@ -28,7 +26,7 @@ struct ThreadRecord {
   std::atomic<int> holders{2};  // the handle and the running thread
 };
 
-thread_local ThreadRecord* currentThread = nullptr;
+thread_local ThreadRecord* CurrentThread = nullptr;
 
 void Release(ThreadRecord* record) {
   if (record->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
@@ -43,9 +41,9 @@ void CloseThreadEntry(posix::HandleEntry& entry) {
 
 void* RunThread(void* argument) {
   auto* record = static_cast<ThreadRecord*>(argument);
-  currentThread = record;
+  CurrentThread = record;
   record->start.Body(record->start.Context);
-  currentThread = nullptr;
+  CurrentThread = nullptr;
   Release(record);
   return nullptr;
 }
@@ -60,19 +58,12 @@ void SetKill(posix::HandleEntry& entry, void* context) {
   found = true;
 }
 
-std::uint64_t NowMs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<std::uint64_t>(t.tv_sec) * 1000 +
-         static_cast<std::uint64_t>(t.tv_nsec) / 1000000;
-}
-
 }  // namespace
 
 namespace posix {
 
 int CurrentKillEvent() {
-  return currentThread != nullptr ? currentThread->killEvent : -1;
+  return CurrentThread != nullptr ? CurrentThread->killEvent : -1;
 }
 
 }  // namespace posix
@@ -107,7 +98,7 @@ Handle StartThread(const ThreadStart* start) {
   if (rc != 0) {
     record->holders.store(1);  // no thread will hold it: the handle's close frees it
     CloseKernelHandle(handle);
-    SetLastError(posix::kErrorNotEnoughMemory);
+    SetLastError(kErrorNotEnoughMemory);
     return 0;
   }
   return handle;
@@ -124,17 +115,16 @@ bool KillThread(Handle thread) {
 }
 
 bool ThreadKilled() {
-  return currentThread != nullptr && currentThread->killed.load(std::memory_order_acquire);
+  return CurrentThread != nullptr && CurrentThread->killed.load(std::memory_order_acquire);
 }
 
 void PauseThread(std::uint32_t milliseconds) {
   const int killEvent = posix::CurrentKillEvent();
-  const std::uint64_t end = NowMs() + milliseconds;
-  for (std::uint64_t now = NowMs(); now < end; now = NowMs()) {
+  const std::uint64_t end = posix::MonotonicMs() + milliseconds;
+  while (posix::MonotonicMs() < end) {
     // Without a kill event poll() on no descriptor is a plain sleep.
     pollfd event{killEvent, POLLIN, 0};
-    const std::uint64_t wait = std::min<std::uint64_t>(end - now, INT_MAX);
-    const int rc = poll(&event, killEvent >= 0 ? 1 : 0, static_cast<int>(wait));
+    const int rc = poll(&event, killEvent >= 0 ? 1 : 0, posix::PollTimeoutUntil(end));
     if (rc > 0) return;  // killed
   }
 }

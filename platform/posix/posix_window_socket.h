@@ -1,22 +1,38 @@
-// The socket file that stands for a top-level window of a class (R/windows/<class>), shared by
-// the client side (posix_ipc.cpp) and the serving side (posix_ipc_server.cpp). Any thread.
+// The socket file that stands for a top-level window of a class (R/windows/<class>), and the
+// packets that travel on it, shared by the client side (posix_ipc.cpp) and the serving side
+// (posix_ipc_server.cpp). Any thread; nothing here keeps state.
 #pragma once
 
 #include <sys/un.h>
 
+#include <cstddef>
 #include <cstdint>
+
+#include "platform/ipc_server.h"
 
 namespace platform::posix {
 
 // Fills `address` with R/windows/<className>. False with the Windows code in *error
-// (kErrorInvalidName for a bad class name, kErrorFilenameTooLong when the path does not fit a
-// socket address, or the reason R cannot be made).
+// (kErrorInvalidName for a bad class name, kErrorAccessDenied when R cannot be made,
+// kErrorFilenameTooLong when the path does not fit a socket address). Never blocks.
 bool WindowSocketAddress(const char* className, sockaddr_un* address, std::uint32_t* error);
 
 enum class WindowState { None, Stale, Live };
 
 // Whether a window listens at `address`: Live while its socket accepts connections (a full
-// backlog is a busy window, still live), Stale for a socket file nobody listens on.
+// backlog is a busy window, still live), Stale for a socket file nobody listens on, None for
+// no socket at all. One non-blocking connect, closed at once: never waits for the server.
 WindowState ProbeWindowSocket(const sockaddr_un& address);
+
+// One connection carries one message packet, {msg, wParam, lParam, sender pid}, and at most one
+// reply packet, {result, 0}: each field a little-endian 32-bit value.
+inline constexpr std::size_t kMessagePacketSize = 16;
+inline constexpr std::size_t kReplyPacketSize = 8;
+
+void PutMessagePacket(unsigned char (&packet)[kMessagePacketSize], const ServerMessage& message);
+ServerMessage GetMessagePacket(const unsigned char* packet);
+void PutReplyPacket(unsigned char (&packet)[kReplyPacketSize], std::uint32_t result);
+// The result of a reply; the second field is not read.
+std::uint32_t GetReplyPacket(const unsigned char* packet);
 
 }  // namespace platform::posix

@@ -9,6 +9,21 @@
 
 namespace platform {
 
+// The codes and argument values of device.h are Windows' own.
+static_assert(kErrorSemTimeout == ERROR_SEM_TIMEOUT);
+static_assert(kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);
+static_assert(kErrorNoMoreItems == ERROR_NO_MORE_ITEMS);
+static_assert(kErrorInvalidFlags == ERROR_INVALID_FLAGS);
+static_assert(kErrorInvalidUserBuffer == ERROR_INVALID_USER_BUFFER);
+static_assert(kErrorOperationAborted == ERROR_OPERATION_ABORTED);
+static_assert(kDigcfPresent == DIGCF_PRESENT);
+static_assert(kDigcfDeviceInterface == DIGCF_DEVICEINTERFACE);
+static_assert(kGenericRead == GENERIC_READ);
+static_assert(kGenericWrite == GENERIC_WRITE);
+static_assert(kFileShareRead == FILE_SHARE_READ);
+static_assert(kFileShareWrite == FILE_SHARE_WRITE);
+static_assert(kOpenExisting == OPEN_EXISTING);
+
 // Our records are the SDK's, so the sizes the caller sets are the ones this build's SetupAPI
 // demands (32 and 8 on x86_64, 28 and 5 on 32-bit Windows).
 static_assert(sizeof(DeviceClassGuid) == sizeof(GUID));

@@ -8,6 +8,24 @@
 
 namespace platform {
 
+// The codes of ipc.h are Windows' own.
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorTooManyOpenFiles == ERROR_TOO_MANY_OPEN_FILES);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorInvalidHandle == ERROR_INVALID_HANDLE);
+static_assert(kErrorNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY);
+static_assert(kErrorGenFailure == ERROR_GEN_FAILURE);
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
+static_assert(kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
+static_assert(kErrorInvalidName == ERROR_INVALID_NAME);
+static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
+static_assert(kErrorFilenameTooLong == ERROR_FILENAME_EXCED_RANGE);
+static_assert(kErrorInvalidAddress == ERROR_INVALID_ADDRESS);
+static_assert(kErrorDeviceNotConnected == ERROR_DEVICE_NOT_CONNECTED);
+static_assert(kErrorInvalidWindowHandle == ERROR_INVALID_WINDOW_HANDLE);
+static_assert(kErrorClassAlreadyExists == ERROR_CLASS_ALREADY_EXISTS);
+static_assert(kErrorTimeout == ERROR_TIMEOUT);
+
 namespace {
 
 HANDLE AsNative(Handle handle) {

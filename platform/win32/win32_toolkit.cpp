@@ -6,60 +6,49 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/clock.h"
 #include "platform/toolkit_backend.h"
 
 namespace {
 
-struct FormPeer;
-
-struct ControlPeer : TPeer {
-  TControl* Control = nullptr;
-  FormPeer* Form = nullptr;
+struct ControlPeer : TControlPeer {
   HWND Window = nullptr;
 
   void StateChanged(const TControl& control) override;
   void LineAdded(const TControl& control, const std::string& line) override;
 };
 
-struct FormPeer : TPeer {
-  TForm* Form = nullptr;
+struct FormPeer : TFormPeer {
   HWND Window = nullptr;
   HFONT Font = nullptr;
   HWND SavedFocus = nullptr;  // the control that had the focus when the window went inactive
-  std::vector<ControlPeer*> Controls;
 
   void StateChanged(const TControl& control) override;
 };
 
+FormPeer* FormPeerOf(const TForm* form) {
+  return static_cast<FormPeer*>(ToolkitFormPeer(form));
+}
+
 bool Initialized = false;
-std::vector<FormPeer*> Forms;
 // The application's window: captioned, of no size, showing only as the task bar's button. It
 // carries the application's title, so that is what the task bar shows, and owns every form,
-// so no form gets a button of its own.
+// so no form gets a button of its own. (Windows hides owned windows with their owner by itself;
+// Wine only owned pop-ups: so the toolkit keeps which forms its minimizing hid.)
 HWND AppWindow = nullptr;
 constexpr char kAppWindowClass[] = "TApplication";
-// The forms the application's minimizing hid, shown again when it is restored. (Windows hides
-// owned windows with their owner by itself; Wine only owned pop-ups.)
-std::vector<HWND> HiddenWithApp;
 HANDLE WakeEvent = nullptr;
 std::once_flag WakeEventMade;
 
-// The application's title; without one, the program's file name without its extension.
 std::string AppTitle() {
-  if (Application != nullptr && !Application->Title.empty()) return Application->Title;
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string name = path;
-  name = name.substr(name.find_last_of("\\/") + 1);
-  return name.substr(0, name.find_last_of('.'));
+  return ToolkitAppTitle(path);
 }
 
 [[noreturn]] void Fatal(const std::string& what) {
@@ -110,7 +99,7 @@ void ControlPeer::StateChanged(const TControl& control) {
   } else {
     SetWindowTextA(Window, control.Caption().c_str());
     // A label that sizes itself follows its new text, as at creation.
-    AutoSizeLabel(*this, Form->Font);
+    AutoSizeLabel(*this, static_cast<FormPeer*>(Form)->Font);
   }
 }
 
@@ -133,8 +122,9 @@ FormPeer* PeerOf(HWND window) {
 }
 
 ControlPeer* ChildPeer(FormPeer& form, HWND child) {
-  for (ControlPeer* peer : form.Controls) {
-    if (peer->Window == child) return peer;
+  for (TControlPeer* peer : form.Controls) {
+    auto* native = static_cast<ControlPeer*>(peer);
+    if (native->Window == child) return native;
   }
   return nullptr;
 }
@@ -164,8 +154,8 @@ void OnActivate(FormPeer& form, WPARAM wParam) {
   }
   HWND focus = form.SavedFocus;
   if (focus == nullptr && form.Form->ActiveControl != nullptr) {
-    if (auto* peer = dynamic_cast<ControlPeer*>(form.Form->ActiveControl->Peer)) {
-      focus = peer->Window;
+    if (TControlPeer* peer = ToolkitControlPeer(*form.Form->ActiveControl)) {
+      focus = static_cast<ControlPeer*>(peer)->Window;
     }
   }
   if (focus != nullptr) SetFocus(focus);
@@ -222,19 +212,18 @@ LRESULT CALLBACK AppProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_MINIMIZE) {
-        for (FormPeer* form : Forms) {
-          if (!IsWindowVisible(form->Window)) continue;
-          HiddenWithApp.push_back(form->Window);
-          ShowWindow(form->Window, SW_HIDE);
+        auto shows = [](const TFormPeer& form) {
+          return IsWindowVisible(static_cast<const FormPeer&>(form).Window) != FALSE;
+        };
+        for (TFormPeer* form : ToolkitAppMinimized(shows)) {
+          ShowWindow(static_cast<FormPeer*>(form)->Window, SW_HIDE);
         }
       }
       return DefWindowProcA(window, msg, wParam, lParam);
     case WM_SIZE:
       if (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED) {
-        std::vector<HWND> hidden;
-        hidden.swap(HiddenWithApp);
-        for (HWND form : hidden) {
-          if (IsWindow(form)) ShowWindow(form, SW_SHOW);
+        for (TFormPeer* form : ToolkitAppRestored()) {
+          ShowWindow(static_cast<FormPeer*>(form)->Window, SW_SHOW);
         }
       }
       return DefWindowProcA(window, msg, wParam, lParam);
@@ -350,8 +339,6 @@ void AddControl(FormPeer& form, TControl& control, int index) {
   NativeKind kind = KindOf(control);
   if (kind.windowClass == nullptr) return;
   auto* peer = new ControlPeer;
-  peer->Control = &control;
-  peer->Form = &form;
   peer->Window =
       CreateWindowExA(kind.exStyle, kind.windowClass, control.Caption().c_str(), kind.style,
                       control.Left, control.Top, control.Width, control.Height, form.Window,
@@ -362,10 +349,9 @@ void AddControl(FormPeer& form, TControl& control, int index) {
   if (dynamic_cast<TMemo*>(&control) != nullptr) {
     SendMessageA(peer->Window, EM_SETLIMITTEXT, 0, 0);  // the log may outgrow 32 KB
   }
+  ToolkitAddControlPeer(form, control, peer);
   SetUpTrackBar(*peer);
   AutoSizeLabel(*peer, form.Font);
-  form.Controls.push_back(peer);
-  control.Peer = peer;
   peer->StateChanged(control);
 }
 
@@ -373,7 +359,8 @@ FormPeer& CreateFormPeer(TForm& form) {
   EnsureInitialized();
   RegisterWindowClass(form.ClassName, FormProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   auto* peer = new FormPeer;
-  peer->Form = &form;
+  // Listed first: the window procedure reaches the form through its peer during the creation.
+  ToolkitAddFormPeer(form, peer);
   peer->Font = CreateFormFont(form);
   peer->Window =
       CreateWindowExA(0, form.ClassName.c_str(), form.Caption().c_str(),
@@ -381,40 +368,12 @@ FormPeer& CreateFormPeer(TForm& form) {
                       form.Height, TheAppWindow(), nullptr, GetModuleHandleA(nullptr), peer);
   if (peer->Window == nullptr) Fatal("failed to create the window of " + form.Name);
   // Created in tab order, so the dialog navigation of the loop follows it.
-  std::vector<std::pair<TControl*, int>> controls;
-  for (std::size_t i = 0; i < form.ComponentCount(); ++i) {
-    if (auto* control = dynamic_cast<TControl*>(form.Components(i))) {
-      controls.emplace_back(control, static_cast<int>(i));
-    }
-  }
-  std::stable_sort(controls.begin(), controls.end(), [](const auto& a, const auto& b) {
-    bool aLabel = dynamic_cast<TLabel*>(a.first) != nullptr;
-    bool bLabel = dynamic_cast<TLabel*>(b.first) != nullptr;
-    if (aLabel != bLabel) return bLabel;
-    return !aLabel && a.first->TabOrder < b.first->TabOrder;
-  });
-  for (auto& [control, index] : controls) AddControl(*peer, *control, index);
-  form.Peer = peer;
-  Forms.push_back(peer);
+  for (const TTabStop& stop : ToolkitTabOrder(form)) AddControl(*peer, *stop.Control, stop.Index);
   return *peer;
 }
 
-void DestroyFormPeer(FormPeer* peer) {
-  for (ControlPeer* control : peer->Controls) {
-    control->Control->Peer = nullptr;
-    delete control;
-  }
-  peer->Form->Peer = nullptr;
-  SetWindowLongPtrA(peer->Window, GWLP_USERDATA, 0);
-  DestroyWindow(peer->Window);  // and its controls
-  DeleteObject(peer->Font);
-  Forms.erase(std::remove(Forms.begin(), Forms.end(), peer), Forms.end());
-  delete peer;
-}
-
 HWND MainWindow() {
-  if (Application->MainForm == nullptr) return nullptr;
-  auto* peer = dynamic_cast<FormPeer*>(Application->MainForm->Peer);
+  FormPeer* peer = FormPeerOf(Application->MainForm);
   return peer != nullptr ? peer->Window : nullptr;
 }
 
@@ -427,7 +386,7 @@ void ToolkitBackendInitialize() {
 }
 
 bool ToolkitBackendShowForm(TForm& form) {
-  auto* peer = dynamic_cast<FormPeer*>(form.Peer);
+  FormPeer* peer = FormPeerOf(&form);
   if (peer == nullptr) peer = &CreateFormPeer(form);
   SetWindowTextA(AppWindow, AppTitle().c_str());
   ShowWindow(AppWindow, SW_SHOWNOACTIVATE);
@@ -441,26 +400,18 @@ bool ToolkitBackendShowForm(TForm& form) {
 }
 
 void ToolkitBackendHideForm(TForm& form) {
-  if (auto* peer = dynamic_cast<FormPeer*>(form.Peer)) ShowWindow(peer->Window, SW_HIDE);
+  if (FormPeer* peer = FormPeerOf(&form)) ShowWindow(peer->Window, SW_HIDE);
 }
 
-void ToolkitBackendDestroyPeer(TControl& control) {
-  if (auto* form = dynamic_cast<FormPeer*>(control.Peer)) {
-    DestroyFormPeer(form);
-    return;
-  }
-  for (FormPeer* form : Forms) {
-    for (ControlPeer* peer : form->Controls) {
-      if (peer->Control != &control) continue;
-      form->Controls.erase(std::remove(form->Controls.begin(), form->Controls.end(), peer),
-                           form->Controls.end());
-      DestroyWindow(peer->Window);
-      delete peer;
-      control.Peer = nullptr;
-      return;
-    }
-  }
-  control.Peer = nullptr;  // not one of ours
+void ToolkitBackendDestroyWindow(TFormPeer& form) {
+  auto& peer = static_cast<FormPeer&>(form);
+  SetWindowLongPtrA(peer.Window, GWLP_USERDATA, 0);
+  DestroyWindow(peer.Window);  // and its controls
+  DeleteObject(peer.Font);
+}
+
+void ToolkitBackendDestroyWidget(TControlPeer& control) {
+  DestroyWindow(static_cast<ControlPeer&>(control).Window);
 }
 
 bool ToolkitBackendDispatchPending() {
@@ -496,10 +447,9 @@ void ToolkitBackendRunBegins() {
 
 void ToolkitBackendRunEnded() {
   platform::EndFineTimer();
-  while (!Forms.empty()) DestroyFormPeer(Forms.back());
+  // The forms' windows are gone already.
   if (AppWindow != nullptr) DestroyWindow(AppWindow);
   AppWindow = nullptr;
-  HiddenWithApp.clear();
 }
 
 void ToolkitBackendMessageBox(const std::string& title, const std::string& text) {

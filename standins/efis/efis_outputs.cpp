@@ -1,10 +1,10 @@
 #include "standins/efis/efis_outputs.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "standins/common/number_option.h"
 
 namespace efisunit {
 
@@ -17,7 +17,8 @@ const char kOutputUsage[] =
     "  --pitch-pos P     servo 2 position, 0..16383 (default 7000)\n"
     "  --qnh TENTHS      the altimeter setting in 0.1 hPa (default 10132), sent when the pipe\n"
     "                    opens\n"
-    "  --qnh-every MS    send the setting every MS milliseconds as well\n"
+    "  --qnh-every MS    send the setting every MS milliseconds as well, and keep it: without\n"
+    "                    this option the unit takes the setting the bridge sends as its own\n"
     "  --silent-after S  fall silent (send nothing) S seconds after the pipe first opened\n"
     "  --silent-for S    speak again after S seconds of silence, fall silent again after the\n"
     "                    seconds of --silent-after, and so on (default: silent for good)\n"
@@ -35,60 +36,46 @@ void Say(const char* line) {
   std::fflush(stdout);
 }
 
-bool ParseNumber(const char* text, long low, long high, long* value) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-  *value = v;
-  return true;
-}
+using standins::NumberKind;
+using OutputNumber = standins::NumberOption<OutputOptions>;
 
-struct NumberOption {
-  const char* name;
-  long low, high;
-  const char* range;
-  void (*store)(OutputOptions* options, long value);
-};
-
-const NumberOption kNumberOptions[] = {
-    {"--servo-rate", 0, kMaxServoHz, "a rate of 0 to 1000",
-     [](OutputOptions* o, long v) { o->servoHz = v; }},
-    {"--bank-mode", 0, 255, "a mode of 0 to 255",
-     [](OutputOptions* o, long v) { o->bankMode = static_cast<int>(v); }},
-    {"--pitch-mode", 0, 255, "a mode of 0 to 255",
-     [](OutputOptions* o, long v) { o->pitchMode = static_cast<int>(v); }},
-    {"--bank-pos", 0, 16383, "a position of 0 to 16383",
-     [](OutputOptions* o, long v) { o->bankPos = static_cast<int>(v); }},
-    {"--pitch-pos", 0, 16383, "a position of 0 to 16383",
-     [](OutputOptions* o, long v) { o->pitchPos = static_cast<int>(v); }},
-    {"--qnh", 0, kMaxQnh, "a setting of 0 to 65535 tenths of a hPa",
-     [](OutputOptions* o, long v) {
-       o->qnh = v;
-       o->qnhAtOpen = true;
+const OutputNumber kNumberOptions[] = {
+    {"--servo-rate", NumberKind::Signed, 0, kMaxServoHz, "a rate of 0 to 1000",
+     [](OutputOptions& o, double v) { o.servoHz = static_cast<long>(v); }},
+    {"--bank-mode", NumberKind::Signed, 0, 255, "a mode of 0 to 255",
+     [](OutputOptions& o, double v) { o.bankMode = static_cast<int>(v); }},
+    {"--pitch-mode", NumberKind::Signed, 0, 255, "a mode of 0 to 255",
+     [](OutputOptions& o, double v) { o.pitchMode = static_cast<int>(v); }},
+    {"--bank-pos", NumberKind::Signed, 0, 16383, "a position of 0 to 16383",
+     [](OutputOptions& o, double v) { o.bankPos = static_cast<int>(v); }},
+    {"--pitch-pos", NumberKind::Signed, 0, 16383, "a position of 0 to 16383",
+     [](OutputOptions& o, double v) { o.pitchPos = static_cast<int>(v); }},
+    {"--qnh", NumberKind::Signed, 0, kMaxQnh, "a setting of 0 to 65535 tenths of a hPa",
+     [](OutputOptions& o, double v) {
+       o.qnh = static_cast<long>(v);
+       o.qnhAtOpen = true;
      }},
-    {"--qnh-every", 1, 3600000, "a period of 1 to 3600000 ms",
-     [](OutputOptions* o, long v) { o->qnhEveryMs = v; }},
-    {"--silent-after", 1, 86400, "1 to 86400 seconds",
-     [](OutputOptions* o, long v) { o->silentAfterS = v; }},
-    {"--silent-for", 1, 86400, "1 to 86400 seconds",
-     [](OutputOptions* o, long v) { o->silentForS = v; }},
+    {"--qnh-every", NumberKind::Signed, 1, 3600000, "a period of 1 to 3600000 ms",
+     [](OutputOptions& o, double v) { o.qnhEveryMs = static_cast<long>(v); }},
+    {"--silent-after", NumberKind::Signed, 1, 86400, "1 to 86400 seconds",
+     [](OutputOptions& o, double v) { o.silentAfterS = static_cast<long>(v); }},
+    {"--silent-for", NumberKind::Signed, 1, 86400, "1 to 86400 seconds",
+     [](OutputOptions& o, double v) { o.silentForS = static_cast<long>(v); }},
 };
 
 }  // namespace
 
 bool ParseOutputOption(int argc, char** argv, int* i, OutputOptions* options, std::string* error) {
-  for (const NumberOption& option : kNumberOptions) {
-    if (std::strcmp(argv[*i], option.name) != 0) continue;
-    long value = 0;
-    if (*i + 1 < argc && ParseNumber(argv[++*i], option.low, option.high, &value)) {
-      option.store(options, value);
-    } else {
-      *error = std::string(option.name) + " needs " + option.range;
-    }
-    return true;
+  const OutputNumber* option = standins::FindNumberOption(kNumberOptions, argv[*i]);
+  if (option == nullptr) return false;
+  double value = 0;
+  if (*i + 1 < argc &&
+      standins::ParseNumber(argv[++*i], option->kind, option->min, option->max, &value)) {
+    option->store(*options, value);
+  } else {
+    *error = std::string(option->name) + " needs " + option->needs;
   }
-  return false;
+  return true;
 }
 
 void MakeQnhFrame(long tenths, std::uint8_t (&frame)[kQnhFrameBytes]) {
@@ -145,6 +132,14 @@ void UnitOutputs::ReadPipeOpened(std::uint64_t now) {
   if (options_.qnhAtOpen) qnhPending_ = true;
 }
 
+void UnitOutputs::TakeKey(char key, std::uint64_t now) {
+  if (onKey_ != nullptr) {
+    onKey_(hookContext_, key);
+  } else {
+    Key(key, now);
+  }
+}
+
 void UnitOutputs::Key(char key, std::uint64_t) {
   long qnh = qnh_;
   if (key == '+') qnh += kQnhStep;
@@ -157,6 +152,13 @@ void UnitOutputs::Key(char key, std::uint64_t) {
   Say(line);
 }
 
+void UnitOutputs::SetServos(int bankMode, int bankPos, int pitchMode, int pitchPos) {
+  options_.bankMode = bankMode;
+  options_.bankPos = bankPos;
+  options_.pitchMode = pitchMode;
+  options_.pitchPos = pitchPos;
+}
+
 bool UnitOutputs::Silent(std::uint64_t now) const {
   if (options_.silentAfterS <= 0 || !opened_) return false;
   const std::uint64_t since = now - firstOpen_;
@@ -165,6 +167,15 @@ bool UnitOutputs::Silent(std::uint64_t now) const {
   if (options_.silentForS <= 0) return true;
   const std::uint64_t quiet = static_cast<std::uint64_t>(options_.silentForS) * 1000;
   return since % (speak + quiet) >= speak;
+}
+
+void UnitOutputs::Sent(bool whole, const std::uint8_t* frame, std::size_t size, long* sent) {
+  if (!whole) {
+    ++dropped_;  // no room (a bridge that does not read) or the connection is ending
+    return;
+  }
+  ++*sent;
+  if (onSent_ != nullptr) onSent_(hookContext_, frame, size);
 }
 
 void UnitOutputs::SendQnh(int conn) {

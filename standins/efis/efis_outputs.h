@@ -60,6 +60,20 @@ class UnitOutputs {
   // bridge has no room for is dropped: the unit never waits for it.
   void SendDue(int readConn, std::uint64_t now);
 
+  // The servo frames' modes and positions from now on (the autopilot's while it is engaged).
+  void SetServos(int bankMode, int bankPos, int pitchMode, int pitchPos);
+  // The bridge sent a setting: the unit holds it from now on, without sending it back.
+  void TakeQnh(long tenths) { qnh_ = tenths; }
+  // Keys read from standard input go to `onKey` (which may call Key); every frame sent is
+  // shown to `onSent`.
+  using KeyHook = void (*)(void* context, char key);
+  using SentHook = void (*)(void* context, const std::uint8_t* frame, std::size_t size);
+  void SetHooks(KeyHook onKey, SentHook onSent, void* context) {
+    onKey_ = onKey;
+    onSent_ = onSent;
+    hookContext_ = context;
+  }
+
   long Qnh() const { return qnh_; }
   long ServoFramesSent() const { return servoSent_; }
   long QnhFramesSent() const { return qnhSent_; }
@@ -67,6 +81,11 @@ class UnitOutputs {
 
  private:
   void RestoreKeys();  // the terminal as Begin found it
+  // A key read: to the key hook when one is set, else Key.
+  void TakeKey(char key, std::uint64_t now);
+  // A frame handed to the connection whole (counted as sent, shown to the sent hook) or not
+  // (dropped).
+  void Sent(bool whole, const std::uint8_t* frame, std::size_t size, long* sent);
   bool Silent(std::uint64_t now) const;
   void Send(int conn, const std::uint8_t* frame, std::size_t size, long* sent);
   void SendQnh(int conn);
@@ -86,6 +105,9 @@ class UnitOutputs {
   long servoSent_ = 0;
   long qnhSent_ = 0;
   long dropped_ = 0;
+  KeyHook onKey_ = nullptr;
+  SentHook onSent_ = nullptr;
+  void* hookContext_ = nullptr;
 };
 
 }  // namespace efisunit

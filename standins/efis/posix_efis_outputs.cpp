@@ -43,16 +43,12 @@ void UnitOutputs::KeysReady(std::uint64_t now) {
     keyFd_ = -1;  // no more keys will come
     return;
   }
-  for (ssize_t k = 0; k < n; ++k) Key(keys[k], now);
+  for (ssize_t k = 0; k < n; ++k) TakeKey(keys[k], now);
 }
 
 void UnitOutputs::Send(int conn, const std::uint8_t* frame, std::size_t size, long* sent) {
   const ssize_t n = send(conn, frame, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-  if (n == static_cast<ssize_t>(size)) {
-    ++*sent;
-  } else {
-    ++dropped_;  // no room (a bridge that does not read) or the connection is ending
-  }
+  Sent(n == static_cast<ssize_t>(size), frame, size, sent);
 }
 
 }  // namespace efisunit

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,8 +14,11 @@
 #include <cstring>
 #include <string>
 
+#include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_root.h"
 #include "standins/efis/efis_unit.h"
+#include "standins/efis/panel_window.h"
+#include "standins/efis/unit_panel.h"
 #include "standins/efis/unit_report.h"
 
 namespace efisunit {
@@ -41,8 +43,10 @@ struct Unit {
   int readConn = -1;
   int writeConn = -1;
   FrameReport report;
+  UnitPanel panel;  // what the panel shows, the autopilot
   bool dropped = false;
   UnitOutputs* outputs = nullptr;  // what the unit sends on PIPE00
+  bool window = false;             // the panel window was opened
 };
 
 void OnStopSignal(int) {
@@ -171,7 +175,7 @@ void AcceptOn(Unit& unit, Channel channel) {
   }
   *slot = fd;
   Event(unit, "open", channel);
-  if (channel == kReadPipe) unit.outputs->ReadPipeOpened(UnitNowMs());
+  if (channel == kReadPipe) PanelPipeOpened(unit.panel, UnitNowMs());
 }
 
 void CloseConn(Unit& unit, int& fd, Channel channel) {
@@ -198,7 +202,8 @@ void ReceiveFrame(Unit& unit) {
     CloseConn(unit, unit.writeConn, kWritePipe);
     return;
   }
-  ReportFrame(unit.report, frame, static_cast<std::size_t>(n));
+  const std::size_t size = static_cast<std::size_t>(n);
+  if (ReportFrame(unit.report, frame, size)) PanelTakeFrame(unit.panel, frame, size);
   if (unit.options->dropAfter > 0 && !unit.dropped &&
       unit.report.frames >= unit.options->dropAfter) {
     unit.dropped = true;
@@ -212,6 +217,13 @@ void WatchConn(Unit& unit, int& fd, Channel channel) {
   ssize_t n = recv(fd, byte, sizeof byte, MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) CloseConn(unit, fd, channel);
+}
+
+// The poll's wait: until the next line, frame or engagement check is due; 20 ms while a window
+// needs its events handled.
+int Timeout(Unit& unit) {
+  const int wait = ShowPanel(unit.panel);
+  return unit.window && wait > 20 ? 20 : wait;
 }
 
 void Serve(Unit& unit) {
@@ -234,10 +246,7 @@ void Serve(Unit& unit) {
     const nfds_t keys = count;
     fds[count++] = {unit.outputs->KeyFd(), POLLIN, 0};  // -1: not watched
 
-    const int panelWait = ShowPanel(unit.report);
-    const int outputsWait = unit.outputs->MsUntilDue(UnitNowMs());
-    const int wait = outputsWait >= 0 && outputsWait < panelWait ? outputsWait : panelWait;
-    if (poll(fds, count, wait) < 0) {
+    if (poll(fds, count, Timeout(unit)) < 0) {
       if (errno == EINTR) continue;
       std::fprintf(stderr, "korvan-efis: poll: %s\n", std::strerror(errno));
       return;
@@ -255,7 +264,15 @@ void Serve(Unit& unit) {
       }
     }
     if (fds[keys].revents != 0) unit.outputs->KeysReady(UnitNowMs());
+    EngageWhenDue(unit.panel);
     unit.outputs->SendDue(unit.readConn, UnitNowMs());
+    if (unit.window) {
+      PumpPanelWindow();
+      if (!PanelWindowOpen()) {
+        Say("panel window closed");
+        return;
+      }
+    }
   }
 }
 
@@ -283,16 +300,41 @@ bool ValidUnitName(const std::string& name) {
          name.find('\\') == std::string::npos;
 }
 
+void SetStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+// --replay: the recorded frames through the panel, no device and no bridge; the panel line and
+// the text panel at the end, and the window until it is closed when one is asked for.
+int RunReplay(const UnitOptions& options) {
+  static PanelSession session;
+  if (ReplayRecording(options, session) <= 0) return 1;
+  if (!options.windowPanel) return 0;
+  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+  SetStopSignals();
+  if (!OpenPanelWindow(&session, nullptr, nullptr)) return options.panelOptional ? 0 : 1;
+  Say("panel window open: close it (or SIGTERM) to end");
+  pollfd stop{stopPipe[0], POLLIN, 0};
+  while (PanelWindowOpen() && poll(&stop, 1, 20) <= 0) PumpPanelWindow();
+  ClosePanelWindow();
+  return 0;
+}
+
 }  // namespace
 
+const bool kUnitHasPanelWindow = true;
+
 std::uint64_t UnitNowMs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<std::uint64_t>(t.tv_sec) * 1000 +
-         static_cast<std::uint64_t>(t.tv_nsec) / 1000000;
+  return platform::posix::MonotonicMs();
 }
 
 int RunUnit(const UnitOptions& options) {
+  if (!options.replay.empty()) return RunReplay(options);
   static Unit unit;  // large (the last frames); one per process
   unit.options = &options;
   unit.report.verbose = options.verbose;
@@ -333,12 +375,7 @@ int RunUnit(const UnitOptions& options) {
     }
   }
   if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  SetStopSignals();
 
   bool ok = true;
   for (int c = 0; c < kChannels && ok; ++c) {
@@ -351,8 +388,15 @@ int RunUnit(const UnitOptions& options) {
         unit.socketPaths[kDevice].c_str());
     UnitOutputs outputs(options.outputs);
     unit.outputs = &outputs;
+    BeginPanel(unit.panel, options, outputs, unit.report);
     outputs.Begin();
-    Serve(unit);
+    if (options.windowPanel)
+      unit.window = OpenPanelWindow(&unit.panel.session, PanelKey, &unit.panel);
+    if (options.windowPanel && !unit.window && !options.panelOptional) ok = false;
+    if (unit.window) unit.panel.redraw = RedrawPanelWindow;
+    if (ok) Serve(unit);
+    if (unit.window) ClosePanelWindow();
+    unit.panel.redraw = nullptr;
     outputs.End();
     SayLastFrames(unit.report);
   }

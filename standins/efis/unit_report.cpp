@@ -32,7 +32,8 @@ void ReportChannel(FrameReport& report, const char* what, const char* channel) {
   if (report.verbose) Say("%s %s", what, channel);
 }
 
-void ReportFrame(FrameReport& report, const std::uint8_t* frame, std::size_t size) {
+bool ReportFrame(FrameReport& report, const std::uint8_t* frame, std::size_t size) {
+  ++report.frames;
   const std::size_t kept = size < kMaxFrame ? size : kMaxFrame;
   char hex[2 * kMaxFrame + 1];
   HexBytes(frame, kept, hex, sizeof hex);
@@ -40,28 +41,14 @@ void ReportFrame(FrameReport& report, const std::uint8_t* frame, std::size_t siz
   if (const char* bad = CheckOutboundFrame(frame, size, reason, sizeof reason)) {
     Say("bad frame (%s): %s", bad, hex);
     Record(report, "bad %zu %s: %s", size, bad, hex);
-  } else {  // a catalogue frame: short, and its type below 16
-    std::memcpy(report.last[frame[3]], frame, size);
-    report.lastSize[frame[3]] = size;
-    if (TakeFrame(frame, size, report.panel)) report.panelNews = true;
-    if (report.verbose) Say("frame type %u, %zu bytes: %s", frame[3], size, hex);
-    Record(report, "frame %u %zu %s", frame[3], size, hex);
+    return false;
   }
-  ++report.frames;
-}
-
-int ShowPanel(FrameReport& report) {
-  const std::uint64_t now = UnitNowMs();
-  if (now >= report.nextPanelMs) {
-    if (report.panelNews) {
-      char line[1024];
-      FormatPanel(report.panel, line, sizeof line);
-      Say("%s", line);
-      report.panelNews = false;
-    }
-    report.nextPanelMs = now + 1000;
-  }
-  return static_cast<int>(report.nextPanelMs - now);
+  // A catalogue frame: short, and its type below 16.
+  std::memcpy(report.last[frame[3]], frame, size);
+  report.lastSize[frame[3]] = size;
+  if (report.verbose) Say("frame type %u, %zu bytes: %s", frame[3], size, hex);
+  Record(report, "frame %u %zu %s", frame[3], size, hex);
+  return true;
 }
 
 void SayLastFrames(const FrameReport& report) {

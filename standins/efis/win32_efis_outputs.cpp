@@ -19,16 +19,13 @@ void UnitOutputs::RestoreKeys() {}
 
 void UnitOutputs::KeysReady(std::uint64_t now) {
   if (keyFd_ < 0) return;
-  while (_kbhit()) Key(static_cast<char>(_getch()), now);
+  while (_kbhit()) TakeKey(static_cast<char>(_getch()), now);
 }
 
 // `conn` is 0 while PIPE00 is open, -1 when not.
 void UnitOutputs::Send(int conn, const std::uint8_t* frame, std::size_t size, long* sent) {
-  if (conn >= 0 && OutputDevice != nullptr && OutputDevice->Queue(frame, size)) {
-    ++*sent;
-  } else {
-    ++dropped_;  // the bridge does not read, or the connection is ending
-  }
+  // Not queued: the bridge does not read, or the connection is ending.
+  Sent(conn >= 0 && OutputDevice != nullptr && OutputDevice->Queue(frame, size), frame, size, sent);
 }
 
 }  // namespace efisunit

@@ -1,6 +1,7 @@
 // korvan-efis.exe: the unit on Windows. The device (win32_efis_device.h) publishes the interface
-// and serves the pipes on threads of its own; this thread sends the unit's outputs and shows the
-// panel. Frames are taken in on the device's serving thread, under the unit's lock.
+// and serves the pipes on threads of its own; this thread sends the unit's outputs, reads the
+// console's keys and shows the panel. Frames are taken in on the device's serving thread: the
+// report, the panel and the outputs are shared with it under the unit's lock.
 #include <windows.h>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "standins/efis/efis_unit.h"
+#include "standins/efis/unit_panel.h"
 #include "standins/efis/unit_report.h"
 #include "standins/efis/win32_efis_device.h"
 
@@ -22,8 +24,9 @@ HANDLE StopEvent = nullptr;
 
 struct Unit {
   const UnitOptions* options = nullptr;
-  std::mutex mutex;  // the report, shared with the serving thread
+  std::mutex mutex;  // the report, the panel and the outputs, shared with the serving thread
   FrameReport report;
+  UnitPanel panel;
   bool dropped = false;
   std::atomic<long> readOpens{0};  // PIPE00 opens, for the outputs' schedule
   HANDLE wake = nullptr;
@@ -49,7 +52,7 @@ void Channel(Unit& unit, UnitPipe pipe, bool opened) {
 
 void Frame(Unit& unit, const std::uint8_t* frame, std::size_t size) {
   std::lock_guard<std::mutex> lock(unit.mutex);
-  ReportFrame(unit.report, frame, size);
+  if (ReportFrame(unit.report, frame, size)) PanelTakeFrame(unit.panel, frame, size);
   if (unit.options->dropAfter > 0 && !unit.dropped &&
       unit.report.frames >= unit.options->dropAfter) {
     unit.dropped = true;
@@ -59,41 +62,46 @@ void Frame(Unit& unit, const std::uint8_t* frame, std::size_t size) {
   }
 }
 
-DWORD ShowPanelNow(Unit& unit) {
+// One turn of the unit's thread: what is due now. Returns how long it may wait.
+DWORD Turn(Unit& unit, UnitOutputs& outputs, long& opens) {
   std::lock_guard<std::mutex> lock(unit.mutex);
-  return static_cast<DWORD>(ShowPanel(unit.report));
+  if (unit.readOpens.load() != opens) {
+    opens = unit.readOpens.load();
+    PanelPipeOpened(unit.panel, UnitNowMs());
+  }
+  outputs.KeysReady(UnitNowMs());
+  EngageWhenDue(unit.panel);
+  outputs.SendDue(unit.device->ToBridgeOpen() ? 0 : -1, UnitNowMs());
+  DWORD wait = static_cast<DWORD>(ShowPanel(unit.panel));
+  if (outputs.KeyFd() >= 0 && wait > kKeyPollMs) wait = kKeyPollMs;
+  return wait;
 }
 
-void Serve(Unit& unit, Win32EfisDevice& device) {
-  UnitOutputs outputs(unit.options->outputs);
-  OutputDevice = &device;
-  outputs.Begin();
+void Serve(Unit& unit, UnitOutputs& outputs) {
   long opens = 0;
   HANDLE waits[2] = {StopEvent, unit.wake};
   for (;;) {
-    if (unit.readOpens.load() != opens) {
-      opens = unit.readOpens.load();
-      outputs.ReadPipeOpened(UnitNowMs());
-    }
-    outputs.KeysReady(UnitNowMs());
-    outputs.SendDue(device.ToBridgeOpen() ? 0 : -1, UnitNowMs());
-    DWORD wait = ShowPanelNow(unit);
-    const int due = outputs.MsUntilDue(UnitNowMs());
-    if (due >= 0 && static_cast<DWORD>(due) < wait) wait = static_cast<DWORD>(due);
-    if (outputs.KeyFd() >= 0 && wait > kKeyPollMs) wait = kKeyPollMs;
+    const DWORD wait = Turn(unit, outputs, opens);
     if (WaitForMultipleObjects(2, waits, FALSE, wait) == WAIT_OBJECT_0) break;
   }
-  outputs.End();
-  OutputDevice = nullptr;
+}
+
+// --replay: the recorded frames through the panel, no device and no bridge.
+int RunReplay(const UnitOptions& options) {
+  static PanelSession session;
+  return ReplayRecording(options, session) > 0 ? 0 : 1;
 }
 
 }  // namespace
+
+const bool kUnitHasPanelWindow = false;
 
 std::uint64_t UnitNowMs() {
   return GetTickCount64();
 }
 
 int RunUnit(const UnitOptions& options) {
+  if (!options.replay.empty()) return RunReplay(options);
   static Unit unit;  // large (the last frames); one per process
   unit.options = &options;
   unit.report.verbose = options.verbose;
@@ -108,10 +116,14 @@ int RunUnit(const UnitOptions& options) {
   unit.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleStop, TRUE);
 
+  // Ready before the device serves: its first frame may come at once.
+  UnitOutputs outputs(options.outputs);
+  BeginPanel(unit.panel, options, outputs, unit.report);
   Win32EfisDevice device(
       [](const std::uint8_t* frame, std::size_t size) { Frame(unit, frame, size); },
       [](UnitPipe pipe, bool opened) { Channel(unit, pipe, opened); });
   unit.device = &device;
+  OutputDevice = &device;
   DeviceOptions deviceOptions;
   deviceOptions.linkDevice = !options.failDevice;
   deviceOptions.serveRead = !options.refuseRead;
@@ -121,13 +133,16 @@ int RunUnit(const UnitOptions& options) {
   const bool ok = device.Start(deviceOptions, &error);
   if (ok) {
     Say("korvan-efis ready: unit %s, device %s", options.unit.c_str(), device.DevicePath().c_str());
-    Serve(unit, device);
+    outputs.Begin();
+    Serve(unit, outputs);
     device.Stop();
+    outputs.End();
     SayLastFrames(unit.report);
     Say("korvan-efis stopped after %ld frames", unit.report.frames);
   } else {
     std::fprintf(stderr, "korvan-efis: %s\n", error.c_str());
   }
+  OutputDevice = nullptr;
   if (unit.report.record != nullptr) std::fclose(unit.report.record);
   return ok ? 0 : 1;
 }

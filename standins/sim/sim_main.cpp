@@ -5,9 +5,11 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/clock.h"
 #include "platform/ipc.h"
 #include "platform/ipc_server.h"
 #include "standins/sim/sim_exchange.h"
+#include "standins/sim/sim_flight.h"
 #include "standins/sim/sim_options.h"
 #include "standins/sim/sim_record.h"
 #include "standins/sim/sim_rewrite.h"
@@ -20,6 +22,10 @@ std::uint32_t IpcMessage = 0;
 std::uint32_t Exchanges = 0;
 std::atomic<platform::ServerWindow*> Window{nullptr};
 volatile std::sig_atomic_t StopSignalled = 0;
+// The flight model's clock: it runs from the first exchange on, in the model's own steps.
+bool FlightClockStarted = false;
+std::uint32_t FlightClockMs = 0;
+double NextFlightLineS = 0;
 
 const char* const kSimNames[] = {"Any", "FS98",   "FS2K",   "CFS2", "CFS1",
                                  "FLY", "FS2002", "FS2004", "FSX"};
@@ -48,6 +54,33 @@ void Delay(std::uint32_t ms) {
   }
 }
 
+// Brings the flight up to now before a batch is read, and says where it is once a second.
+void Fly() {
+  const std::uint32_t now = platform::TimeGetTime();
+  if (!FlightClockStarted) {
+    FlightClockStarted = true;
+    FlightClockMs = now;
+  }
+  const std::uint32_t elapsed = now - FlightClockMs;  // modulo 2^32
+  FlightClockMs = now;
+  // A stalled client is not made up for with minutes of flight in one go.
+  sim::AdvanceFlight(elapsed < 2000 ? elapsed / 1000.0 : 2.0);
+  const sim::FlightView view = sim::ViewFlight();
+  if (view.timeS >= NextFlightLineS) {
+    char line[400];
+    sim::FormatFlight(view, line, sizeof line);
+    Say("%s", line);
+    NextFlightLineS = view.timeS + 1;
+  }
+}
+
+// Every handled record goes to the record log; a write may take or hand back the controls.
+void OnRecord(void* context, const sim::RecordView& record) {
+  sim::RecordLine(context, record);
+  if (Options.fly && record.id == sim::kWriteRecordId)
+    sim::FlightClientWrote(record.offset, record.size);
+}
+
 // Handles the batch in the area named by `atom`; returns the reply.
 std::uint32_t ServeBatch(std::uint32_t atom) {
   char name[256];
@@ -74,7 +107,8 @@ std::uint32_t ServeBatch(std::uint32_t atom) {
   const std::uint32_t size = platform::SharedAreaSize(view);
 
   sim::BeginRecordBatch(Exchanges);
-  const sim::ExchangeResult result = sim::RunExchange(area, size, sim::RecordLine, nullptr);
+  if (Options.fly) Fly();
+  const sim::ExchangeResult result = sim::RunExchange(area, size, OnRecord, nullptr);
   char damage[256] = "";
   if (!result.accepted) {
     sim::RecordRefusal(result.problem);
@@ -136,7 +170,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvan-sim: cannot open record file %s\n", Options.recordPath);
     return 2;
   }
-  sim::LoadFixedState(Options.version, Options.simId);
+  if (Options.fly) {
+    sim::BeginFlight(Options.flight, Options.version, Options.simId);
+  } else {
+    sim::LoadFixedState(Options.version, Options.simId);
+  }
   sim::SetHandshakeHidden(Options.zeros);
 
   std::signal(SIGINT, OnStopSignal);
@@ -162,8 +200,11 @@ int main(int argc, char** argv) {
   if (StopSignalled) platform::RequestServerStop(window);
 
   char nameBuffer[16];
-  Say("korvan-sim ready: window %s, FSUIPC 0x%08X, simulator %u (%s)", Options.windowClass,
-      Options.version, Options.simId, SimName(Options.simId, nameBuffer, sizeof nameBuffer));
+  Say("korvan-sim ready: window %s, FSUIPC 0x%08X, simulator %u (%s)%s", Options.windowClass,
+      Options.version, Options.simId, SimName(Options.simId, nameBuffer, sizeof nameBuffer),
+      !Options.fly                                   ? ""
+      : Options.flight.pilot == sim::PilotMode::Hold ? ", flying (pilot holds bank and altitude)"
+                                                     : ", flying (pilot on a tour)");
   const bool served = platform::RunServerWindow(window);
   const std::uint32_t code = served ? 0 : platform::LastError();
   Window.store(nullptr);

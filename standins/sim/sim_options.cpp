@@ -1,10 +1,11 @@
 // Command-line parsing: strict, so a typo in a test's arguments fails loudly instead of
-// running a module that does something else.
+// running a module that does something else. Numeric options come from one table.
 #include "standins/sim/sim_options.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "standins/common/number_option.h"
 #include "standins/sim/sim_rewrite.h"
 
 namespace sim {
@@ -12,7 +13,8 @@ namespace sim {
 const char* const kSimHelpText =
     "Usage: korvan-sim [options]\n"
     "Stand-in for the simulator's data-exchange module: owns its window, answers the\n"
-    "\"FsasmLib:IPC\" message and serves a 64 KiB offset space holding a fixed flight state.\n"
+    "\"FsasmLib:IPC\" message and serves a 64 KiB offset space holding a fixed flight state,\n"
+    "or with --fly a light twin in flight.\n"
     "\n"
     "  --class NAME       window class to own (default UIPCMAIN; FS98MAIN as the old module)\n"
     "  --version HEX      version at offset 0x3304 (default 0x19980005)\n"
@@ -28,6 +30,20 @@ const char* const kSimHelpText =
     "  --record FILE      append one line per record of every batch to FILE:\n"
     "                     \"batch B id I offset 0xOOOO size S[ data HEX]\"\n"
     "  --verbose          one line per exchange on standard output\n"
+    "\n"
+    "  --fly              fly: a flight model integrated at 50 Hz from the first exchange on.\n"
+    "                     A built-in pilot flies and its inputs read at 0x0BB6 (aileron) and\n"
+    "                     0x0BB2 (elevator); while a client keeps 3 at 0x310A (written again\n"
+    "                     within 10 s), the values it writes there fly instead. One line\n"
+    "                     \"flight t=... bank=...\" a second on standard output.\n"
+    "  --pilot MODE       tour (default): gentle turns and climbs; hold: keeps the start bank\n"
+    "                     and altitude\n"
+    "  --bank DEG         start bank, -60..60, right wing down positive (default 0)\n"
+    "  --heading DEG      start magnetic heading, 0..360 (default 90)\n"
+    "  --altitude FT      start altitude, 500..15000 (default 3000)\n"
+    "  --airspeed KT      start indicated airspeed, 60..150 (default 100)\n"
+    "  --qnh HPA          the simulator's altimeter setting, 900..1100 (default 1013.2)\n"
+    "  --qnh-at S:HPA     change it to HPA S seconds into the flight\n"
     "  --help             this text\n"
     "\n"
     "Prints \"korvan-sim ready: ...\" once it serves. SIGINT or SIGTERM (Windows: WM_CLOSE,\n"
@@ -35,30 +51,47 @@ const char* const kSimHelpText =
 
 namespace {
 
-// Digits only, no sign, no overflow past `limit`.
-bool ParseUnsigned(const char* text, int base, std::uint64_t limit, std::uint64_t* value) {
-  if (base == 16 && (std::strncmp(text, "0x", 2) == 0 || std::strncmp(text, "0X", 2) == 0))
-    text += 2;
-  if (base == 10 && (std::strncmp(text, "0x", 2) == 0 || std::strncmp(text, "0X", 2) == 0)) {
-    text += 2;
-    base = 16;
-  }
-  if (*text == '\0') return false;
-  std::uint64_t result = 0;
-  for (; *text != '\0'; ++text) {
-    int digit;
-    if (*text >= '0' && *text <= '9')
-      digit = *text - '0';
-    else if (base == 16 && *text >= 'a' && *text <= 'f')
-      digit = *text - 'a' + 10;
-    else if (base == 16 && *text >= 'A' && *text <= 'F')
-      digit = *text - 'A' + 10;
-    else
-      return false;
-    result = result * base + digit;
-    if (result > limit) return false;
-  }
-  *value = result;
+using standins::NumberKind;
+using Numeric = standins::NumberOption<SimOptions>;
+
+const Numeric kNumericOptions[] = {
+    {"--version", NumberKind::Hex, 0, 0xFFFFFFFF, "a hexadecimal 32-bit value",
+     [](SimOptions& o, double v) { o.version = static_cast<std::uint32_t>(v); }},
+    {"--sim-id", NumberKind::Decimal, 0, 0xFFFF, "a number from 0 to 65535",
+     [](SimOptions& o, double v) { o.simId = static_cast<std::uint16_t>(v); }},
+    {"--reply", NumberKind::Decimal, 0, 0xFFFFFFFF, "an unsigned 32-bit number",
+     [](SimOptions& o, double v) { o.reply = static_cast<std::uint32_t>(v); }},
+    {"--delay-ms", NumberKind::Decimal, 0, 600000, "a number from 0 to 600000",
+     [](SimOptions& o, double v) { o.delayMs = static_cast<std::uint32_t>(v); }},
+    {"--exit-after", NumberKind::Decimal, 1, 0xFFFFFFFF, "a number of exchanges >= 1",
+     [](SimOptions& o, double v) { o.exitAfter = static_cast<std::uint32_t>(v); }},
+    {"--rewrite-after", NumberKind::Decimal, 0, 0xFFFFFFFF, "a number of exchanges",
+     [](SimOptions& o, double v) { o.rewriteAfter = static_cast<std::uint32_t>(v); }},
+    {"--bank", NumberKind::Real, -60, 60, "degrees from -60 to 60",
+     [](SimOptions& o, double v) { o.flight.bankDeg = v; }},
+    {"--heading", NumberKind::Real, 0, 360, "degrees from 0 to 360",
+     [](SimOptions& o, double v) { o.flight.headingDeg = v; }},
+    {"--altitude", NumberKind::Real, 500, 15000, "feet from 500 to 15000",
+     [](SimOptions& o, double v) { o.flight.altitudeFt = v; }},
+    {"--airspeed", NumberKind::Real, 60, 150, "knots from 60 to 150",
+     [](SimOptions& o, double v) { o.flight.airspeedKt = v; }},
+    {"--qnh", NumberKind::Real, 900, 1100, "hPa from 900 to 1100",
+     [](SimOptions& o, double v) { o.flight.qnhHpa = v; }},
+};
+
+// "S:HPA": seconds into the flight, then the new setting.
+bool ParseQnhChange(const char* value, FlightStart& flight) {
+  const char* colon = std::strchr(value, ':');
+  char seconds[32];
+  if (colon == nullptr || static_cast<std::size_t>(colon - value) >= sizeof seconds) return false;
+  std::memcpy(seconds, value, colon - value);
+  seconds[colon - value] = '\0';
+  double at, hpa;
+  if (!standins::ParseNumber(seconds, NumberKind::Real, 0, 86400, &at) ||
+      !standins::ParseNumber(colon + 1, NumberKind::Real, 900, 1100, &hpa))
+    return false;
+  flight.qnhChangeAtS = at;
+  flight.qnhChangeHpa = hpa;
   return true;
 }
 
@@ -91,55 +124,30 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions& opti
       if (value == nullptr && i + 1 < argc) value = argv[++i];
       return true;
     };
-    std::uint64_t number = 0;
     if (flag("--help") || flag("-h")) return ParseOutcome::Help;
-    if (flag("--zeros")) {
+    if (const Numeric* numeric = standins::FindNumberOption(kNumericOptions, name)) {
+      takesValue(numeric->name);
+      double number;
+      if (!standins::ParseNumber(value, numeric->kind, numeric->min, numeric->max, &number)) {
+        std::snprintf(error, errorSize, "%s needs %s, got '%s'", numeric->name, numeric->needs,
+                      value ? value : "");
+        return ParseOutcome::Error;
+      }
+      numeric->store(options, number);
+    } else if (flag("--zeros")) {
       options.zeros = true;
     } else if (flag("--never-answer")) {
       options.neverAnswer = true;
     } else if (flag("--verbose")) {
       options.verbose = true;
+    } else if (flag("--fly")) {
+      options.fly = true;
     } else if (takesValue("--class")) {
       if (value == nullptr || *value == '\0' || std::strchr(value, '/') != nullptr) {
         std::snprintf(error, errorSize, "--class needs a window class name without '/'");
         return ParseOutcome::Error;
       }
       options.windowClass = value;
-    } else if (takesValue("--version")) {
-      if (value == nullptr || !ParseUnsigned(value, 16, 0xFFFFFFFF, &number)) {
-        std::snprintf(error, errorSize, "--version needs a hexadecimal 32-bit value, got '%s'",
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-      options.version = static_cast<std::uint32_t>(number);
-    } else if (takesValue("--sim-id")) {
-      if (value == nullptr || !ParseUnsigned(value, 10, 0xFFFF, &number)) {
-        std::snprintf(error, errorSize, "--sim-id needs a number from 0 to 65535, got '%s'",
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-      options.simId = static_cast<std::uint16_t>(number);
-    } else if (takesValue("--reply")) {
-      if (value == nullptr || !ParseUnsigned(value, 10, 0xFFFFFFFF, &number)) {
-        std::snprintf(error, errorSize, "--reply needs an unsigned 32-bit number, got '%s'",
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-      options.reply = static_cast<std::uint32_t>(number);
-    } else if (takesValue("--delay-ms")) {
-      if (value == nullptr || !ParseUnsigned(value, 10, 600000, &number)) {
-        std::snprintf(error, errorSize, "--delay-ms needs a number from 0 to 600000, got '%s'",
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-      options.delayMs = static_cast<std::uint32_t>(number);
-    } else if (takesValue("--exit-after")) {
-      if (value == nullptr || !ParseUnsigned(value, 10, 0xFFFFFFFF, &number) || number == 0) {
-        std::snprintf(error, errorSize, "--exit-after needs a number of exchanges >= 1, got '%s'",
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-      options.exitAfter = static_cast<std::uint32_t>(number);
     } else if (takesValue("--rewrite")) {
       if (value == nullptr || !ParseRewriteModes(value, &options.rewrite)) {
         std::snprintf(error, errorSize,
@@ -148,19 +156,28 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions& opti
                       value ? value : "");
         return ParseOutcome::Error;
       }
-    } else if (takesValue("--rewrite-after")) {
-      if (value == nullptr || !ParseUnsigned(value, 10, 0xFFFFFFFF, &number)) {
-        std::snprintf(error, errorSize, "--rewrite-after needs a number of exchanges, got '%s'",
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-      options.rewriteAfter = static_cast<std::uint32_t>(number);
     } else if (takesValue("--record")) {
       if (value == nullptr || *value == '\0') {
         std::snprintf(error, errorSize, "--record needs a file name");
         return ParseOutcome::Error;
       }
       options.recordPath = value;
+    } else if (takesValue("--pilot")) {
+      if (value != nullptr && std::strcmp(value, "tour") == 0) {
+        options.flight.pilot = PilotMode::Tour;
+      } else if (value != nullptr && std::strcmp(value, "hold") == 0) {
+        options.flight.pilot = PilotMode::Hold;
+      } else {
+        std::snprintf(error, errorSize, "--pilot needs tour or hold, got '%s'", value ? value : "");
+        return ParseOutcome::Error;
+      }
+    } else if (takesValue("--qnh-at")) {
+      if (value == nullptr || !ParseQnhChange(value, options.flight)) {
+        std::snprintf(error, errorSize,
+                      "--qnh-at needs SECONDS:HPA (HPA from 900 to 1100), got '%s'",
+                      value ? value : "");
+        return ParseOutcome::Error;
+      }
     } else {
       std::snprintf(error, errorSize, "unknown option '%s'", arg);
       return ParseOutcome::Error;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "standins/sim/sim_flight.h"
 #include "standins/sim/sim_space.h"
 
 namespace sim {
@@ -21,6 +22,8 @@ struct SimOptions {
   std::uint32_t rewriteAfter = 0;  // exchanges left alone before the rewrites start
   const char* recordPath = nullptr;
   bool verbose = false;
+  bool fly = false;  // the flight model instead of the fixed state
+  FlightStart flight;
 };
 
 enum class ParseOutcome { Run, Help, Error };

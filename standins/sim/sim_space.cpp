@@ -54,6 +54,23 @@ void SetHandshakeHidden(bool hidden) {
   HandshakeHidden = hidden;
 }
 
+std::uint16_t SpaceGetU16(std::uint32_t offset) {
+  std::uint8_t bytes[2];
+  SpaceRead(offset, 2, bytes);
+  return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+std::uint32_t SpaceGetU32(std::uint32_t offset) {
+  return SpaceGetU16(offset) | static_cast<std::uint32_t>(SpaceGetU16(offset + 2)) << 16;
+}
+
+double SpaceGetDouble(std::uint32_t offset) {
+  const std::uint64_t bits = SpaceGetU32(offset) | std::uint64_t{SpaceGetU32(offset + 4)} << 32;
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
 void SpacePutU8(std::uint32_t offset, std::uint8_t value) {
   SpaceWrite(offset, 1, &value);
 }

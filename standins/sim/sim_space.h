@@ -33,6 +33,11 @@ void ClearSpace();
 // `version` at 0x3304, 0xFADE << 16 | simId at 0x3308.
 void LoadFixedState(std::uint32_t version, std::uint16_t simId);
 
+// Typed little-endian reads, for the flight model and tests.
+std::uint16_t SpaceGetU16(std::uint32_t offset);
+std::uint32_t SpaceGetU32(std::uint32_t offset);
+double SpaceGetDouble(std::uint32_t offset);
+
 // Typed little-endian stores, for the state table and tests.
 void SpacePutU8(std::uint32_t offset, std::uint8_t value);
 void SpacePutU16(std::uint32_t offset, std::uint16_t value);

@@ -1,5 +1,5 @@
 # The GTK toolkit backend on a real X server (Xvfb): the window read back and driven.
-if(NOT WIN32 AND TARGET korvan_toolkit_native)
+if(NOT WIN32)
   add_executable(toolkit-gtk-demo ${CMAKE_CURRENT_LIST_DIR}/toolkit_gtk_demo.cpp)
   target_link_libraries(toolkit-gtk-demo PRIVATE korvan_toolkit_native)
   find_package(PkgConfig REQUIRED)

@@ -1,13 +1,12 @@
 # Helpers shared by the tests: starting the stand-ins and the bridge as child processes.
-set(korvan_test_support_sources ${CMAKE_CURRENT_LIST_DIR}/../support/child_process_common.cpp)
-if(WIN32)
-  if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../support/child_process_win32.cpp)
-    list(APPEND korvan_test_support_sources ${CMAKE_CURRENT_LIST_DIR}/../support/child_process_win32.cpp)
-  endif()
-else()
-  list(APPEND korvan_test_support_sources ${CMAKE_CURRENT_LIST_DIR}/../support/child_process_posix.cpp)
-endif()
 find_package(Threads REQUIRED)
-add_library(korvan_test_support STATIC ${korvan_test_support_sources})
+set(korvan_support_dir ${CMAKE_CURRENT_LIST_DIR}/../support)
+if(WIN32)
+  add_library(korvan_test_support STATIC ${korvan_support_dir}/child_process_common.cpp
+                                         ${korvan_support_dir}/child_process_win32.cpp)
+else()
+  add_library(korvan_test_support STATIC ${korvan_support_dir}/child_process_common.cpp
+                                         ${korvan_support_dir}/child_process_posix.cpp)
+endif()
 target_include_directories(korvan_test_support PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(korvan_test_support PUBLIC Threads::Threads)

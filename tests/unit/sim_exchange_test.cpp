@@ -539,4 +539,56 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
   }
 }
 
+// The flight options, and the numeric table every option now goes through.
+TEST(SimFlightOptions, FlightStartIsTaken) {
+  sim::SimOptions o;
+  ASSERT_EQ(Parse({"--fly", "--pilot", "hold", "--bank=-25.5", "--heading", "270", "--altitude",
+                   "4500", "--airspeed", "90", "--qnh", "1009.5", "--qnh-at", "12.5:1020"},
+                  o),
+            sim::ParseOutcome::Run);
+  EXPECT_TRUE(o.fly);
+  EXPECT_EQ(o.flight.pilot, sim::PilotMode::Hold);
+  EXPECT_DOUBLE_EQ(o.flight.bankDeg, -25.5);
+  EXPECT_DOUBLE_EQ(o.flight.headingDeg, 270);
+  EXPECT_DOUBLE_EQ(o.flight.altitudeFt, 4500);
+  EXPECT_DOUBLE_EQ(o.flight.airspeedKt, 90);
+  EXPECT_DOUBLE_EQ(o.flight.qnhHpa, 1009.5);
+  EXPECT_DOUBLE_EQ(o.flight.qnhChangeAtS, 12.5);
+  EXPECT_DOUBLE_EQ(o.flight.qnhChangeHpa, 1020);
+  sim::SimOptions d;
+  ASSERT_EQ(Parse({}, d), sim::ParseOutcome::Run);
+  EXPECT_FALSE(d.fly);
+  EXPECT_EQ(d.flight.pilot, sim::PilotMode::Tour);
+}
+
+TEST(SimFlightOptions, BadValuesNameTheOptionAndWhatItNeeds) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{"--bank", "61"}, "--bank needs degrees from -60 to 60, got '61'"},
+      {{"--bank", "1e1"}, "--bank needs degrees from -60 to 60, got '1e1'"},
+      {{"--bank", "-"}, "--bank needs degrees from -60 to 60, got '-'"},
+      {{"--bank", "2."}, "--bank needs degrees from -60 to 60, got '2.'"},
+      {{"--altitude"}, "--altitude needs feet from 500 to 15000, got ''"},
+      {{"--sim-id", "-1"}, "--sim-id needs a number from 0 to 65535, got '-1'"},
+      {{"--delay-ms", "1.5"}, "--delay-ms needs a number from 0 to 600000, got '1.5'"},
+      {{"--version", "0x1FFFFFFFF"},
+       "--version needs a hexadecimal 32-bit value, got '0x1FFFFFFFF'"},
+      {{"--reply", "99999999999999999999999"},
+       "--reply needs an unsigned 32-bit number, got '99999999999999999999999'"},
+      {{"--pilot", "loop"}, "--pilot needs tour or hold, got 'loop'"},
+      {{"--qnh-at", "5"}, "--qnh-at needs SECONDS:HPA (HPA from 900 to 1100), got '5'"},
+      {{"--qnh-at", "5:800"}, "--qnh-at needs SECONDS:HPA (HPA from 900 to 1100), got '5:800'"},
+      {{"--fly=yes"}, "unknown option '--fly=yes'"},
+  };
+  for (const Case& c : cases) {
+    sim::SimOptions o;
+    std::string error;
+    EXPECT_EQ(Parse(c.args, o, &error), sim::ParseOutcome::Error) << c.args[0];
+    EXPECT_EQ(error, c.error);
+  }
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 # The frame timer on the headless toolkit, with a clock set by the tests.
 add_executable(frame-timer-unit-tests ${CMAKE_CURRENT_LIST_DIR}/frame_timer_test.cpp)
-target_link_libraries(frame-timer-unit-tests PRIVATE korvan_timer korvan_toolkit_null
+target_link_libraries(frame-timer-unit-tests PRIVATE korvan_timer korvan_toolkit_null korvan_platform
                       GTest::gtest_main)
 gtest_discover_tests(frame-timer-unit-tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS unit)
 

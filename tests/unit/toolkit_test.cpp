@@ -11,6 +11,7 @@
 
 #include "platform/null/null_toolkit.h"
 #include "platform/toolkit.h"
+#include "platform/toolkit_backend.h"
 
 namespace {
 
@@ -494,6 +495,51 @@ TEST_F(ToolkitTest, ResetDestroysFormsAndForgetsTheApplicationState) {
   EXPECT_FALSE(Application->Active());
   EXPECT_FALSE(Application->OnIdle);
   EXPECT_FALSE(Application->IdleWakeGiven());
+}
+
+// A native window as a backend would list it, showing or not.
+struct TShowingPeer : TFormPeer {
+  bool showing = false;
+  void StateChanged(const TControl&) override {}
+};
+
+TEST_F(ToolkitTest, AppTitleIsTheTitleElseTheProgramFileWithoutFolderOrExtension) {
+  EXPECT_EQ(ToolkitAppTitle("C:\\Korvan\\korvan-bridge.exe"), "Title of the test");
+  Application->Title.clear();
+  const struct {
+    const char* path;
+    const char* title;
+  } cases[] = {
+      {"C:\\Program Files\\Korvan\\korvan-bridge.exe", "korvan-bridge"},
+      {"/usr/local/bin/korvan-bridge", "korvan-bridge"},
+      {"Z:\\build.1\\bin\\bridge", "bridge"},  // a dot in a folder is not an extension
+      {"bridge.test.exe", "bridge.test"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ToolkitAppTitle(c.path), c.title) << c.path;
+}
+
+TEST_F(ToolkitTest, MinimizingHidesTheShowingFormsAndRestoringShowsThemOnce) {
+  TForm* forms[3] = {NewMainForm(), NewMainForm(), NewMainForm()};
+  TShowingPeer* peers[3];
+  for (int i = 0; i < 3; ++i) {
+    peers[i] = new TShowingPeer;
+    ToolkitAddFormPeer(*forms[i], peers[i]);
+  }
+  peers[0]->showing = peers[2]->showing = true;
+  auto shows = [](const TFormPeer& peer) { return static_cast<const TShowingPeer&>(peer).showing; };
+  EXPECT_EQ(ToolkitAppMinimized(shows), (std::vector<TFormPeer*>{peers[0], peers[2]}));
+  for (TShowingPeer* peer : peers) peer->showing = false;
+  // Minimized again while they are hidden: nothing more to hide, and nothing forgotten.
+  EXPECT_TRUE(ToolkitAppMinimized(shows).empty());
+  EXPECT_EQ(ToolkitAppRestored(), (std::vector<TFormPeer*>{peers[0], peers[2]}));
+  EXPECT_TRUE(ToolkitAppRestored().empty());
+
+  // A form destroyed while hidden is not shown again.
+  peers[0]->showing = peers[1]->showing = true;
+  EXPECT_EQ(ToolkitAppMinimized(shows), (std::vector<TFormPeer*>{peers[0], peers[1]}));
+  delete forms[0];
+  EXPECT_EQ(ToolkitAppRestored(), (std::vector<TFormPeer*>{peers[1]}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 # korvan-bridge.exe under Wine beside korvan-sim.exe, its window read back from another process.
-if(WIN32 AND TARGET korvan-bridge AND TARGET korvan-sim)
+if(WIN32)
   add_executable(bridge-window-check ${CMAKE_CURRENT_LIST_DIR}/bridge_window_check.cpp)
   target_include_directories(bridge-window-check PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(bridge-window-check PRIVATE user32 comctl32)

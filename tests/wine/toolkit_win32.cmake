@@ -1,7 +1,7 @@
 # The Win32 toolkit backend under Wine: a demonstration window read back from another process.
-if(WIN32 AND TARGET korvan_toolkit_native)
+if(WIN32)
   add_executable(toolkit-win32-demo WIN32 ${CMAKE_CURRENT_LIST_DIR}/toolkit_win32_demo.cpp)
-  target_link_libraries(toolkit-win32-demo PRIVATE korvan_toolkit_native)
+  target_link_libraries(toolkit-win32-demo PRIVATE korvan_toolkit_native korvan_platform)
   add_executable(toolkit-win32-check ${CMAKE_CURRENT_LIST_DIR}/toolkit_win32_check.cpp)
   target_link_libraries(toolkit-win32-check PRIVATE user32 comctl32)
   add_dependencies(toolkit-win32-check toolkit-win32-demo)

@@ -2,14 +2,16 @@
 # Runs a Windows program of the build under Wine: `wine-run.sh program.exe args...`.
 # It is the cross-compiling emulator of the Windows build, so ctest runs every Windows test
 # through it (and lists their cases with it). The exit code is the program's.
-# `wine-run.sh --prepare` only makes the prefix and starts the session, however long that
-# takes, and exits: the test command runs it first, so that no test's time limit includes it.
+# `wine-run.sh --prepare [BINDIR]` only makes the prefix and starts the session, however long
+# that takes, and exits: the test command runs it first, so that no test's time limit includes
+# it. BINDIR holds wine-session-keeper.exe (a program run names its own folder).
 # `wine-run.sh --finish` waits until the session has ended (see below), for a caller that
 # wants nothing of it left running when it returns.
 #
 # One Wine prefix is made on first use and reused (KORVAN_WINEPREFIX, default
 # /tmp/korvan-wine-<uid>). The runs of a prefix share one session: a wineserver that stays up,
-# Wine's own background programs (services, the desktop), and without DISPLAY one Xvfb. The
+# Wine's own background programs (services, the desktop with the window of the build's
+# wine-session-keeper.exe that holds it up), and without DISPLAY one Xvfb. The
 # session is started apart from every run: none of its processes holds a run's output open
 # (ctest would count a test as running until they all ended) and no run ever meets a
 # wineserver that is on its way out (Wine's own default when its last program ends). A watcher
@@ -22,7 +24,17 @@ if [ $# -lt 1 ]; then
   exit 2
 fi
 prepare_only=false
-[ "$1" = --prepare ] && prepare_only=true
+# The session's desktop keeper sits beside the programs of the build: beside the program run,
+# or in the folder given after --prepare.
+keeper=""
+case "$1" in
+  --prepare)
+    prepare_only=true
+    [ $# -ge 2 ] && keeper="$2/wine-session-keeper.exe"
+    ;;
+  --finish) ;;
+  *) keeper="$(dirname "$1")/wine-session-keeper.exe" ;;
+esac
 
 prefix=${KORVAN_WINEPREFIX:-/tmp/korvan-wine-$(id -u)}
 state=${prefix}.state
@@ -90,6 +102,23 @@ make_prefix() {
   touch "$state/prefix.ready"
 }
 
+# Without the keeper (a program run from elsewhere) the first program that makes a window
+# starts the desktop, and a test's output may stay open until the desktop ends.
+start_keeper() {
+  [ -n "$keeper" ] && [ -f "$keeper" ] || return 0
+  local fifo="$state/keeper.$$" line=""
+  rm -f "$fifo"
+  mkfifo "$fifo" || return 1
+  setsid wine "$keeper" </dev/null >"$fifo" 2>>"$state/session.log" 8>&- 9>&- &
+  read -r -t 60 line <"$fifo"
+  rm -f "$fifo"
+  line=${line%$'\r'}  # a Windows program ends its lines with CR LF
+  if [ "$line" != ready ]; then
+    echo "wine-run: the session's desktop did not start (${line:-no answer in 60 s})" >&2
+    return 1
+  fi
+}
+
 start_session() {
   rm -f "$state/watcher.pid" "$state/display"
   # A wineserver left from a session whose watcher is gone would be reused by every program.
@@ -104,12 +133,13 @@ start_session() {
   fi
   # A wineserver that stays until the watcher ends it (it puts itself in the background once
   # it serves); then Wine's background programs, which a session's first program starts, and
-  # its desktop, which the first program that makes a window starts (rundll32 makes one).
+  # its desktop, kept up by the keeper's window until the watcher ends the session.
   session_command wineserver -p
   if ! session_command wine rundll32.exe user32.dll,GetDesktopWindow; then
     echo "wine-run: the Wine session did not start (see $state/session.log)" >&2
     return 1
   fi
+  start_keeper || return 1
   # The watcher: once no run holds the users lock for a few seconds, end the session, all
   # under the users lock. It also ends it when Xvfb has gone.
   setsid bash -c '
