@@ -1,0 +1,106 @@
+// What the measurements share: where the programs are, what a process has cost, a display.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "tests/bench/bench.h"
+
+namespace bench {
+
+std::string ProgramDir() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  path[n] = '\0';
+  std::string dir(path);
+  return dir.substr(0, dir.rfind('/'));
+}
+
+std::uint64_t ProcessCpuNs(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(tasks.c_str());
+  if (dir == nullptr) return 0;
+  std::uint64_t total = 0;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
+    std::uint64_t onCpu = 0;
+    if (in >> onCpu) total += onCpu;
+  }
+  closedir(dir);
+  return total;
+}
+
+long PeakRssKiB(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
+}
+
+std::int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void SleepMs(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+Display::Display() {
+  const char* display = std::getenv("DISPLAY");
+  if (display != nullptr && display[0] != '\0') {
+    ready_ = true;
+    return;
+  }
+  int numberPipe[2];
+  if (pipe(numberPipe) != 0) return;
+  xvfb_ = fork();
+  if (xvfb_ == 0) {
+    close(numberPipe[0]);
+    const std::string fd = std::to_string(numberPipe[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(numberPipe[1]);
+  char number[32] = {};
+  std::size_t got = 0;
+  while (got < sizeof number - 1) {
+    const ssize_t n = read(numberPipe[0], number + got, sizeof number - 1 - got);
+    if (n <= 0 || number[got + n - 1] == '\n') {
+      if (n > 0) got += static_cast<std::size_t>(n);
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  close(numberPipe[0]);
+  if (xvfb_ < 0 || got == 0) {
+    std::fprintf(stderr, "korvan-bench: no DISPLAY and Xvfb did not start\n");
+    return;
+  }
+  number[std::strcspn(number, "\n")] = '\0';
+  setenv("DISPLAY", (std::string(":") + number).c_str(), 1);
+  ready_ = true;
+}
+
+Display::~Display() {
+  if (xvfb_ <= 0) return;
+  kill(xvfb_, SIGTERM);
+  waitpid(xvfb_, nullptr, 0);
+  unsetenv("DISPLAY");
+}
+
+}  // namespace bench

@@ -1,0 +1,51 @@
+// bridge-ticks SECONDS: korvan-bridge as it ships (app/main.cpp: the GTK window, the same start)
+// with each tick of its frame timer timed on its way into the cycle. After SECONDS it closes the
+// window, releases the link and prints one line "tick MICROS" per tick (the steady clock), for
+// korvan-bench's schedule.
+#include <glib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "efis/FrameMath.h"
+#include "platform/toolkit.h"
+#include "simlink/SimLinkClient.h"
+
+namespace {
+
+std::vector<long long> TickMicros;
+
+gboolean Finish(gpointer) {
+  Application->Terminate();
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int seconds = argc > 1 ? std::atoi(argv[1]) : 0;
+  if (seconds <= 0) {
+    std::fprintf(stderr, "usage: bridge-ticks SECONDS\n");
+    return 2;
+  }
+  TickMicros.reserve(static_cast<std::size_t>(seconds) * 25 + 100);
+  SetExtendedPrecision();
+  Application->Initialize();
+  Application->Title = "Korvan EFIS to Flightsim bridge";
+  Form1 = new TForm1(Application);
+  Application->CreateForm(Form1, [](TForm& form) { static_cast<TForm1&>(form).CreateDesign(); });
+  Form1->FrameTimer1->OnTimer = [](TObject* sender, std::int32_t lag) {
+    TickMicros.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count());
+    Form1->FrameTimer1Timer(sender, lag);
+  };
+  g_timeout_add_seconds(static_cast<guint>(seconds), Finish, nullptr);
+  Application->Run();
+  SimLinkClose();
+  for (long long us : TickMicros) std::printf("tick %lld\n", us);
+  return 0;
+}
