@@ -304,11 +304,15 @@ std::uint64_t TApplicationAccess::Loop(TApplication& app, std::uint32_t limitMs)
   const auto start = std::chrono::steady_clock::now();
   const bool limited = limitMs != kToolkitWaitForever;
   std::uint64_t idleCalls = 0;
+  bool timeCame = false;  // the last wait ended at its time, having just looked for events
   while (!app.terminated_) {
     if (limited && MillisecondsSince(start) >= limitMs) break;
-    bool dispatched = false;
-    ToolkitGuard([&dispatched] { dispatched = ToolkitBackendDispatchPending(); });
-    if (dispatched) continue;
+    if (!timeCame) {
+      bool dispatched = false;
+      ToolkitGuard([&dispatched] { dispatched = ToolkitBackendDispatchPending(); });
+      if (dispatched) continue;
+    }
+    timeCame = false;
     if (app.terminated_) break;
     ++idleCalls;
     bool done = IdleOnce(app);
@@ -326,7 +330,7 @@ std::uint64_t TApplicationAccess::Loop(TApplication& app, std::uint32_t limitMs)
       if (spent >= limitMs) break;
       wait = std::min(wait, limitMs - spent);
     }
-    if (wait > 0) ToolkitBackendWait(wait);
+    if (wait > 0) timeCame = ToolkitBackendWait(wait);
   }
   return idleCalls;
 }

@@ -683,27 +683,41 @@ TEST(PosixHandles, HandlesAreSmallAndClosedOnce) {
   for (Handle handle : handles) EXPECT_TRUE(CloseKernelHandle(handle));
   EXPECT_FALSE(CloseKernelHandle(handles[0]));
   EXPECT_EQ(LastError(), kErrorInvalidHandle);
-  EXPECT_EQ(posix::DuplicateFd(handles[0]), -1);
+  bool used = false;
+  EXPECT_FALSE(posix::WithHandle(
+      handles[0], [](posix::HandleEntry&, void* flag) { *static_cast<bool*>(flag) = true; }, &used));
+  EXPECT_FALSE(used);
   EXPECT_FALSE(CloseKernelHandle(0));
   EXPECT_FALSE(CloseKernelHandle(kInvalidHandle));
 }
 
-TEST(PosixHandles, ClosingASocketEndsAReadBlockedOnItsDuplicate) {
+// A call blocked on a socket handle's own fd (no copy of it) ends once the handle is closed on
+// another thread, and the close waits for it to have ended before the fd goes.
+TEST(PosixHandles, ClosingASocketEndsACallBlockedOnIt) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair), 0);
-  const Handle handle = posix::AllocateHandle(pair[0], posix::CloseSocketEntry, nullptr);
+  const Handle handle = posix::AllocateHandle(pair[0], posix::CloseSocketEntry, nullptr, true);
   ASSERT_NE(handle, 0u);
-  const int fd = posix::DuplicateFd(handle);
-  ASSERT_GE(fd, 0);
-  ssize_t got = -2;
+  struct Blocked {
+    std::atomic<bool> inside{false};
+    ssize_t got = -2;
+  } blocked;
   std::thread reader([&] {
-    char byte;
-    got = read(fd, &byte, 1);
+    posix::WithHandle(
+        handle,
+        [](posix::HandleEntry& entry, void* context) {
+          auto& b = *static_cast<Blocked*>(context);
+          b.inside = true;
+          char byte;
+          b.got = read(entry.fd, &byte, 1);
+        },
+        &blocked);
   });
+  while (!blocked.inside) SleepMs(1);
+  SleepMs(20);  // well inside its read
   EXPECT_TRUE(CloseKernelHandle(handle));
+  EXPECT_EQ(blocked.got, 0);  // ended before the close returned
   reader.join();
-  EXPECT_EQ(got, 0);
-  close(fd);
   close(pair[1]);
 }
 
