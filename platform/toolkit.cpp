@@ -325,12 +325,16 @@ std::uint64_t TApplicationAccess::Loop(TApplication& app, std::uint32_t limitMs)
     } else {
       continue;  // the handler wants to run again at once
     }
+    bool untilTheLimit = false;
     if (limited) {
       std::uint32_t spent = MillisecondsSince(start);
       if (spent >= limitMs) break;
+      untilTheLimit = limitMs - spent <= wait;
       wait = std::min(wait, limitMs - spent);
     }
     if (wait > 0) timeCame = ToolkitBackendWait(wait);
+    // A wait to the limit ends with the clock's millisecond: up to one before the limit.
+    if (timeCame && untilTheLimit) break;
   }
   return idleCalls;
 }

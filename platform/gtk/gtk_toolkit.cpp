@@ -199,6 +199,10 @@ void ArmWake(std::uint32_t timeoutMs) {
       std::exit(1);
     }
     WakeSource = g_source_new(&WakeFuncs, sizeof(GSource));
+    // A source that may not recurse is blocked around its dispatch: its poll record taken out
+    // and put back, each of which wakes the main context (an eventfd write, and one more poll
+    // to read it). Ours does nothing that could recurse.
+    g_source_set_can_recurse(WakeSource, TRUE);
     g_source_add_poll(WakeSource, &WakePoll);
     g_source_attach(WakeSource, nullptr);
   }

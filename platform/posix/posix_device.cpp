@@ -385,8 +385,8 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t /*sh
     close(fd);
     return kInvalidHandle;
   }
-  Handle handle = posix::AllocateHandle(
-      fd, CloseDeviceEntry, reinterpret_cast<void*>(std::uintptr_t{access}), true);
+  Handle handle = posix::AllocateHandle(fd, CloseDeviceEntry,
+                                        reinterpret_cast<void*>(std::uintptr_t{access}), true);
   if (handle == 0) {
     std::uint32_t error = LastError();
     shutdown(fd, SHUT_RDWR);

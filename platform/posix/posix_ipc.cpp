@@ -291,7 +291,10 @@ void SleepMs(std::uint32_t milliseconds) {
 }
 
 std::uint32_t CurrentProcessId() {
-  return static_cast<std::uint32_t>(getpid());
+  // Asked for every message: kept rather than asked of the kernel each time. A forked child
+  // (tests start programs that way) execs at once and never sends.
+  static const std::uint32_t pid = static_cast<std::uint32_t>(getpid());
+  return pid;
 }
 
 }  // namespace platform

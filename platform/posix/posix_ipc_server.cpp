@@ -186,8 +186,8 @@ bool AcceptOne(ServerWindow* window, Connection& slot) {
   const int fd = accept4(window->listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd >= 0) {
     slot.fd = fd;
-    slot.id = ++window->lastConnectionId == 0 ? ++window->lastConnectionId
-                                              : window->lastConnectionId;
+    slot.id =
+        ++window->lastConnectionId == 0 ? ++window->lastConnectionId : window->lastConnectionId;
     slot.silentUntilMs = posix::MonotonicMs() + kFirstPacketMs;
     return true;
   }

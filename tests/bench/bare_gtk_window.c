@@ -35,13 +35,19 @@ int main(int argc, char** argv) {
   put(fixed, gtk_button_new_with_label("Reconnect to EFIS "), 16, 216, 169, 25);
   put(fixed, slider(GTK_ORIENTATION_HORIZONTAL), 328, 240, 150, 41);
   put(fixed, slider(GTK_ORIENTATION_VERTICAL), 496, 184, 33, 150);
-  const char* labels[] = {"Version 1.1 released 29/October/2010", "Bank servo (Trio Varex port 1)",
-                          "Pitch servo (Trio Varex port 2)", "Autopilot not engaged", "Left",
-                          "Right", "Up", "Down",
+  const char* labels[] = {"Version 1.1 released 29/October/2010",
+                          "Bank servo (Trio Varex port 1)",
+                          "Pitch servo (Trio Varex port 2)",
+                          "Autopilot not engaged",
+                          "Left",
+                          "Right",
+                          "Up",
+                          "Down",
                           "100% of active servo range corresponds to 50% of control surface range"};
-  const int at[][2] = {{24, 360}, {328, 288}, {472, 336}, {352, 312}, {336, 224},
+  const int at[][2] = {{24, 360},  {328, 288}, {472, 336}, {352, 312}, {336, 224},
                        {446, 224}, {536, 192}, {536, 312}, {336, 336}};
-  for (int i = 0; i < 9; ++i) gtk_fixed_put(GTK_FIXED(fixed), gtk_label_new(labels[i]), at[i][0], at[i][1]);
+  for (int i = 0; i < 9; ++i)
+    gtk_fixed_put(GTK_FIXED(fixed), gtk_label_new(labels[i]), at[i][0], at[i][1]);
   gtk_widget_show_all(window);
   g_timeout_add(50, tick, NULL);
   gtk_main();

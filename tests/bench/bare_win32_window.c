@@ -18,8 +18,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command, int sh
   windowClass.hInstance = instance;
   windowClass.lpszClassName = "BareWin32Window";
   RegisterClassA(&windowClass);
-  HWND window = CreateWindowA("BareWin32Window", "bare Win32 window", WS_OVERLAPPEDWINDOW, 262,
-                              250, 587, 430, NULL, NULL, instance, NULL);
+  HWND window = CreateWindowA("BareWin32Window", "bare Win32 window", WS_OVERLAPPEDWINDOW, 262, 250,
+                              587, 430, NULL, NULL, instance, NULL);
   ShowWindow(window, show);
   SetTimer(window, 1, 50, NULL);
   MSG message;

@@ -37,8 +37,8 @@ struct Registration {
 
 // One run that gives several figures: `names` lists them ("cpu schedule"), so --only finds it by
 // any of them.
-#define KORVAN_BENCH_NAMED(id, names)                                       \
-  static bool id##_bench(const ::bench::Context& context);                  \
+#define KORVAN_BENCH_NAMED(id, names)                                      \
+  static bool id##_bench(const ::bench::Context& context);                 \
   static const ::bench::Registration id##_registration(names, id##_bench); \
   static bool id##_bench(const ::bench::Context& context)
 

@@ -1,5 +1,6 @@
 // What the measurements share: where the programs are, what a process has cost, a display.
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +71,9 @@ Display::Display() {
   xvfb_ = fork();
   if (xvfb_ == 0) {
     close(numberPipe[0]);
+    // Xvfb tries display numbers until one is free and says so for each taken one.
+    const int quiet = open("/dev/null", O_WRONLY);
+    if (quiet >= 0) dup2(quiet, STDERR_FILENO);
     const std::string fd = std::to_string(numberPipe[1]);
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
            "tcp", static_cast<char*>(nullptr));

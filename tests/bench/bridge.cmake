@@ -18,5 +18,6 @@ if(NOT WIN32)
                                              PkgConfig::GTK3)
   add_dependencies(korvan-bench bridge-ticks)
   add_test(NAME bench.schedule COMMAND korvan-bench --only schedule --seconds 3)
-  set_tests_properties(bench.schedule PROPERTIES LABELS bench TIMEOUT 120)
+  set_tests_properties(bench.schedule PROPERTIES LABELS bench TIMEOUT 120
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/gui/gtk_lsan.supp")
 endif()

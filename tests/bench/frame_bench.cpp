@@ -75,7 +75,8 @@ KORVAN_BENCH(frame) {
   {
     testsupport::ChildProcess efis, sink;
     const std::string sinkPath = runtime + "/sink.sock";
-    if (!efis.Start(bench::ProgramDir() + "/korvan-efis", {"--panel", "none", "--servo-rate", "0"}) ||
+    if (!efis.Start(bench::ProgramDir() + "/korvan-efis",
+                    {"--panel", "none", "--servo-rate", "0"}) ||
         !efis.WaitForLine("korvan-efis ready", 20000) ||
         !sink.Start(bench::ProgramDir() + "/floor-frame-sink", {sinkPath}) ||
         !sink.WaitForLine("ready", 20000)) {
