@@ -1,22 +1,25 @@
 // Heap allocations of the bridge cycle in steady state: 10,000 ticks (--iterations) with
 // korvan-sim and korvan-efis in other processes, through every kind of tick: fast and slow,
 // autopilot engaged and not, a QNH from the EFIS written to the simulator and one from the
-// simulator sent to the EFIS. Counted on this thread only, in every operator new and (outside
-// sanitizer builds, whose allocator is their own) in malloc, calloc and realloc too. The floor
-// is 0.
+// simulator sent to the EFIS. Counted on this thread only, in malloc, calloc and realloc (which
+// operator new calls), or in sanitizer builds, whose allocator is their own, in operator new
+// alone. The floor is 0.
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string>
 
-#include "app/Unit1.h"
 #include "efis/EfisLink.h"
-#include "efis/FrameMath.h"
 #include "efis/SharedState.h"
-#include "platform/null/null_toolkit.h"
-#include "simlink/SimLinkClient.h"
 #include "tests/bench/bench.h"
+#include "tests/support/bridge_form.h"
 #include "tests/support/child_process.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define COUNT_OPERATOR_NEW 1
+#else
+#define COUNT_OPERATOR_NEW 0
+#endif
 
 namespace {
 thread_local bool Counting = false;
@@ -24,7 +27,7 @@ thread_local long Allocations = 0;
 }  // namespace
 
 void* operator new(std::size_t size) {
-  if (Counting) ++Allocations;
+  if (COUNT_OPERATOR_NEW && Counting) ++Allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
@@ -32,7 +35,7 @@ void* operator new[](std::size_t size) {
   return operator new(size);
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  if (Counting) ++Allocations;
+  if (COUNT_OPERATOR_NEW && Counting) ++Allocations;
   return std::malloc(size == 0 ? 1 : size);
 }
 void operator delete(void* p) noexcept {
@@ -48,7 +51,7 @@ void operator delete[](void* p, std::size_t) noexcept {
   std::free(p);
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if !COUNT_OPERATOR_NEW
 extern "C" {
 void* __libc_malloc(std::size_t);
 void* __libc_calloc(std::size_t, std::size_t);
@@ -111,13 +114,7 @@ KORVAN_BENCH(alloc) {
     return false;
   }
   Allocations = 0;
-  SetExtendedPrecision();  // the cycle converts on this thread
-  NullToolkitReset();
-  ResetCycleState();
-  ResetSharedState();
-  Application->Title = "Korvan EFIS to Flightsim bridge";
-  Form1 = new TForm1(Application);
-  Application->CreateForm(Form1, [](TForm& form) { static_cast<TForm1&>(form).CreateDesign(); });
+  testsupport::OpenBridgeForm();
   bool ok = SimConnected && EfisLink.EfisConnected;
   const int ticks = context.Iterations(10000);
   if (ok) {
@@ -134,9 +131,7 @@ KORVAN_BENCH(alloc) {
     ok = SimConnected && EfisLink.EfisConnected;
   }
   if (!ok) std::fprintf(stderr, "korvan-bench: a link failed\n");
-  SimLinkClose();
-  NullToolkitReset();
-  Form1 = nullptr;
+  testsupport::CloseBridgeForm();
   efis.Stop();
   sim.Stop();
   testsupport::RemoveTree(runtime);

@@ -56,9 +56,11 @@ double Percentile(std::vector<double> samples, double p);
 // The directory of korvan-bench itself, where the build puts every program of the project.
 std::string ProgramDir();
 
-// CPU time the process has used so far, in nanoseconds, summed over its threads (the
-// scheduler's own count, not clock ticks). 0 when it cannot be read.
-std::uint64_t ProcessCpuNs(pid_t pid);
+// The share of one core (%) each process takes over the next `seconds`, side by side: the
+// scheduler's own count of each thread (not clock ticks), read every 100 ms, so that a thread
+// that ends meanwhile (a reader restarted, a helper of Wine's) keeps what it used until its
+// last reading.
+std::vector<double> CpuPercentOver(const std::vector<pid_t>& pids, int seconds);
 
 // The process's peak resident memory (VmHWM) in KiB; 0 when it cannot be read.
 long PeakRssKiB(pid_t pid);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "tests/bench/bench.h"
@@ -100,6 +101,15 @@ int main(int argc, char** argv) {
       continue;
     }
     ++ran;
+    // How busy the machine was going in: the figures of a shared machine need it beside them.
+    double load = 0;
+    if (std::FILE* in = std::fopen("/proc/loadavg", "r")) {
+      if (std::fscanf(in, "%lf", &load) != 1) load = 0;
+      std::fclose(in);
+    }
+    std::string label = std::string("load_average_before_") + name;
+    std::replace(label.begin(), label.end(), ' ', '_');
+    bench::Report(label, load, "runnable");
     if (!function(context)) {
       std::fprintf(stderr, "korvan-bench: %s failed\n", name);
       ++failed;

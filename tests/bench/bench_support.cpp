@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -26,19 +28,48 @@ std::string ProgramDir() {
   return dir.substr(0, dir.rfind('/'));
 }
 
-std::uint64_t ProcessCpuNs(pid_t pid) {
+namespace {
+
+// Each thread's CPU time so far, in nanoseconds (the scheduler's own count, not clock ticks),
+// into `threads` by thread id.
+void ReadThreadCpuNs(pid_t pid, std::map<long, std::uint64_t>& threads) {
   const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
   DIR* dir = opendir(tasks.c_str());
-  if (dir == nullptr) return 0;
-  std::uint64_t total = 0;
+  if (dir == nullptr) return;
   while (dirent* entry = readdir(dir)) {
     if (entry->d_name[0] == '.') continue;
     std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
     std::uint64_t onCpu = 0;
-    if (in >> onCpu) total += onCpu;
+    if (in >> onCpu) threads[std::atol(entry->d_name)] = onCpu;
   }
   closedir(dir);
-  return total;
+}
+
+}  // namespace
+
+std::vector<double> CpuPercentOver(const std::vector<pid_t>& pids, int seconds) {
+  constexpr int kSampleMs = 100;
+  std::vector<std::map<long, std::uint64_t>> first(pids.size()), last(pids.size());
+  for (std::size_t i = 0; i < pids.size(); ++i) ReadThreadCpuNs(pids[i], first[i]);
+  last = first;
+  const std::int64_t from = NowUs();
+  for (std::int64_t end = from + seconds * 1000000LL; NowUs() < end;) {
+    SleepMs(static_cast<int>(std::min<std::int64_t>(kSampleMs, (end - NowUs()) / 1000 + 1)));
+    for (std::size_t i = 0; i < pids.size(); ++i) ReadThreadCpuNs(pids[i], last[i]);
+  }
+  const double wallNs = (NowUs() - from) * 1000.0;
+  std::vector<double> percent;
+  for (std::size_t i = 0; i < pids.size(); ++i) {
+    std::uint64_t used = 0;
+    for (const auto& [thread, ns] : last[i]) {
+      // A thread that started meanwhile counts from 0, as does one that took an ended one's id.
+      const auto before = first[i].find(thread);
+      const std::uint64_t base = before == first[i].end() ? 0 : before->second;
+      used += ns >= base ? ns - base : ns;
+    }
+    percent.push_back(100.0 * static_cast<double>(used) / wallNs);
+  }
+  return percent;
 }
 
 long PeakRssKiB(pid_t pid) {

@@ -151,15 +151,10 @@ KORVAN_BENCH(windows) {
         std::fprintf(stderr, "korvan-bench: the Wine processes were not found\n");
       } else {
         const long long from = bench::NowUs();
-        const std::uint64_t bridgeStart = bench::ProcessCpuNs(bridgePid);
-        const std::uint64_t bareStart = bench::ProcessCpuNs(barePid);
-        bench::SleepMs(context.seconds * 1000);
-        const std::uint64_t bridgeCpu = bench::ProcessCpuNs(bridgePid) - bridgeStart;
-        const std::uint64_t bareCpu = bench::ProcessCpuNs(barePid) - bareStart;
+        const std::vector<double> cpu =
+            bench::CpuPercentOver({bridgePid, barePid}, context.seconds);
         const long long to = bench::NowUs();
-        const double wallNs = (to - from) * 1000.0;
-        bench::ReportBeside("windows_cpu_percent_of_one_core", 100.0 * bridgeCpu / wallNs,
-                            100.0 * bareCpu / wallNs, "%");
+        bench::ReportBeside("windows_cpu_percent_of_one_core", cpu[0], cpu[1], "%");
         ok = true;
         bridgeChild.Stop();
         bareChild.Stop();
