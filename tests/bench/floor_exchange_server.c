@@ -9,8 +9,9 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
+
+#include "floor_listen.h"
 
 static uint8_t space[0x10000];
 
@@ -28,15 +29,8 @@ int main(int argc, char** argv) {
   if (area == MAP_FAILED) return 1;
   for (unsigned i = 0; i < sizeof space; ++i) space[i] = (uint8_t)i;
 
-  struct sockaddr_un address = {.sun_family = AF_UNIX};
-  strncpy(address.sun_path, argv[1], sizeof address.sun_path - 1);
-  int listener = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  if (listener < 0 || bind(listener, (struct sockaddr*)&address, sizeof address) != 0 ||
-      listen(listener, 1) != 0)
-    return 1;
-  printf("ready\n");
-  fflush(stdout);
-  int fd = accept(listener, NULL, NULL);
+  int fd = accept_one_at(argv[1]);
+  if (fd < 0) return 1;
   uint8_t request[16];
   const uint8_t reply[8] = {1, 0, 0, 0, 0, 0, 0, 0};
   while (recv(fd, request, sizeof request, 0) == (ssize_t)sizeof request) {
