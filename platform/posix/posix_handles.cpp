@@ -19,7 +19,9 @@ struct Slot {
 };
 
 std::mutex TableLock;
-std::condition_variable UsersDone;
+// Never destroyed: a killed thread, which nobody waits for, may still be leaving WithHandle
+// while the process exits.
+std::condition_variable& UsersDone = *new std::condition_variable;
 Slot Table[kHandleTableSize];
 // Allocation starts after the last value handed out, so a just-closed handle is not at once
 // the name of something new (a stale handle then fails instead of reaching another object).
