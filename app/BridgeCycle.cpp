@@ -239,7 +239,7 @@ bool TForm1::Exchange() {
   SimResult code = SimOkay;
   if (SimLinkProcess(code)) return true;
   const std::string line = std::string("FlightSim problem: ") + SimResultTextOf(code);
-  SimConnected = false;
+  SetSimConnected(false);
   Button1->SetEnabled(true);
   Memo1->Lines.Add(line);
   return false;

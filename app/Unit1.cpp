@@ -159,14 +159,20 @@ void TForm1::KillReader() {
   ReaderThread = nullptr;
 }
 
+void TForm1::SetSimConnected(bool connected) {
+  SimConnected = connected;
+  // A tick without the link does nothing: the timer rests meanwhile, and the loop with it.
+  FrameTimer1->SetEnabled(connected);
+}
+
 void TForm1::Button1Click(TObject*) {
-  SimConnected = false;
+  SetSimConnected(false);
   if (SimLink.AreaView != nullptr) SimLinkClose();
   SimResult code = SimOkay;
   std::string line;
   if (SimLinkOpen(0, code)) {
     line = "Connected to " + SimNameOf(SimLink.SimId);
-    SimConnected = true;
+    SetSimConnected(true);
     Button1->SetEnabled(false);
   } else {
     line = std::string("Cannot connect to Flight Simulator - ") + SimResultTextOf(code);

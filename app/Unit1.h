@@ -66,6 +66,8 @@ class TForm1 : public TForm {
                    const char* caption);
   void CreateTrackBar(TTrackBar*& bar, const char* name, int left, int top, int width, int height,
                       TTrackBarOrientation orientation, int tabOrder);
+  // SimConnected, and the frame timer running only while it is set.
+  void SetSimConnected(bool connected);
   void RunTick();
   void QueueFastGroup();
   void QueueEngagedControls();

@@ -12,7 +12,9 @@
 // Threads: the bridge makes the interface-set calls and OpenDeviceFile on its user-interface
 // thread, reads on the reader thread and writes on the user-interface thread. A handle may be
 // closed (CloseKernelHandle) on one thread while another blocks in ReadDeviceFile on it: the
-// blocked read then fails instead of holding the close up.
+// blocked read then fails instead of holding the close up. POSIX: a read or write is one call
+// on the handle's own socket (a read on a StartThread thread also polls its kill event); the
+// close shuts the socket down first, which ends a blocked call at once.
 #pragma once
 
 #include <cstdint>
@@ -161,7 +163,9 @@ bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t
 bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done);
 
 // FlushFileBuffers(file).
-// Returns  true while the device is connected (POSIX: nothing is buffered on our side).
+// Returns  true while the device is connected. POSIX: nothing is buffered on our side, so the
+//          flush makes no system call: true unless a read or write on the handle has found the
+//          device gone (one gone since is found by the next read or write).
 // Errors   kErrorDeviceNotConnected: the device is gone. kErrorAccessDenied: no write access.
 //          kErrorInvalidHandle: the handle is not open.
 // Thread   any (the bridge: the user-interface thread).

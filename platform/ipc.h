@@ -71,7 +71,9 @@ std::uint32_t RegisterMessageName(const char* name);
 std::uint16_t AddGlobalAtom(const char* name);
 
 // GlobalDeleteAtom. Deleting an atom that does not exist is harmless. No result; LastError
-// may change. Thread: any. Blocks: no.
+// may change. Thread: any. Blocks: Win32 no. POSIX: first ends this process's connections to
+// windows (a server may have kept what the atom named for one of them) and waits up to 1 s in
+// all for their servers to close their ends.
 void DeleteGlobalAtom(std::uint16_t atom);
 
 // GlobalGetAtomNameA: copies the atom's name, NUL-terminated and cut to size - 1 characters.
@@ -140,8 +142,13 @@ bool CloseKernelHandle(Handle handle);
 //          kErrorInvalidWindowHandle: no such window, or it went (POSIX: the connection was
 //          refused or lost). POSIX: the errno's code when no socket can be made.
 // Thread   any. Win32: while it waits, messages sent to the calling thread's own windows are
-//          still handled (SMTO_NORMAL).
-// Blocks   up to timeoutMs for the answer (POSIX: the connect, the send and the answer together).
+//          still handled (SMTO_NORMAL). POSIX: the process keeps one connection per window for
+//          its messages (one at a time; a second thread's message meanwhile goes on a
+//          connection of its own), made again when the server has closed it; a message the
+//          server never read goes once more on the new connection. A message that fails ends
+//          the connection, so a late reply never answers the next message.
+// Blocks   up to timeoutMs for the answer (POSIX: the connect, the send and the answer together;
+//          on a kept connection the send and the wait for the reply are one system call each).
 bool SendMessageWithTimeout(WindowHandle window, std::uint32_t msg, std::uint32_t wParam,
                             std::uint32_t lParam, std::uint32_t timeoutMs, std::uintptr_t* reply);
 

@@ -20,6 +20,11 @@ struct ServerMessage {
   std::uint32_t wParam;
   std::uint32_t lParam;
   std::uint32_t senderPid;  // 0 where the platform does not tell (Win32)
+  // The sender's connection (POSIX): a number no other connection of this window gets, for as
+  // long as it lasts. What the handler looks up for an atom of this connection's messages it
+  // may keep until the connection ends (see SetServerConnectionEnd) or a message names another
+  // atom. 0 where there are no connections (Win32): then nothing may be kept.
+  std::uint32_t connection = 0;
 };
 
 // Called on the serving thread for each message, one at a time; returns true and sets *reply to
@@ -28,6 +33,9 @@ struct ServerMessage {
 using ServerHandler = bool (*)(void* context, const ServerMessage& message, std::uint32_t* reply);
 
 struct ServerWindow;
+
+// Called on the serving thread when a connection that carried at least one message ends.
+using ServerConnectionEnd = void (*)(void* context, std::uint32_t connection);
 
 // Creates the window of `className`, served by `handler` with `context`.
 // Returns  the window; null on failure.
@@ -41,12 +49,20 @@ struct ServerWindow;
 // Blocks   no (POSIX: briefly holds a lock on R/windows shared by all creators).
 ServerWindow* CreateServerWindow(const char* className, ServerHandler handler, void* context);
 
-// Serves messages on the calling thread, one connection (sender) at a time, until
-// RequestServerStop; Win32 also on WM_CLOSE (a console Ctrl-C, Ctrl-Break or close posts one)
-// and on WM_QUIT, which it posts again for an outer loop.
-// A message the handler does not answer: POSIX serves the next sender once this one gives up;
-// Win32 holds the window procedure, and with it every later sender, until a stop is requested.
-// POSIX also drops a connection that sends nothing within 2 s.
+// Has `end` called (with the window's context) as each connection of the window ends; null:
+// nothing is called. POSIX only: Win32 has no connections and never calls it.
+// Thread   the one that runs the window, before RunServerWindow.   Blocks  no.
+void SetServerConnectionEnd(ServerWindow* window, ServerConnectionEnd end);
+
+// Serves messages on the calling thread, one message at a time, until RequestServerStop; Win32
+// also on WM_CLOSE (a console Ctrl-C, Ctrl-Break or close posts one) and on WM_QUIT, which it
+// posts again for an outer loop.
+// POSIX serves up to 16 connections at once, each carrying its sender's messages one after the
+// other; more senders wait to be accepted until one ends. A connection that sends nothing
+// within 2 s of its start, or sends a malformed packet, is dropped.
+// A message the handler does not answer: POSIX holds that sender until it gives up (and ends
+// its connection) and serves the others meanwhile; Win32 holds the window procedure, and with
+// it every later sender, until a stop is requested.
 // Returns  true once stopped; false on an operating-system error. `window` must not be null
 //          (POSIX: false with kErrorInvalidParameter).
 // Errors   POSIX: the errno's code of a failed poll or accept. Win32: GetMessage's code.

@@ -335,11 +335,15 @@ std::uint64_t TApplicationAccess::Loop(TApplication& app, std::uint32_t limitMs)
   const auto start = std::chrono::steady_clock::now();
   const bool limited = limitMs != kToolkitWaitForever;
   std::uint64_t idleCalls = 0;
+  bool timeCame = false;  // the last wait ended at its time, having just looked for events
   while (!app.terminated_) {
     if (limited && MillisecondsSince(start) >= limitMs) break;
-    bool dispatched = false;
-    ToolkitGuard([&dispatched] { dispatched = ToolkitBackendDispatchPending(); });
-    if (dispatched) continue;
+    if (!timeCame) {
+      bool dispatched = false;
+      ToolkitGuard([&dispatched] { dispatched = ToolkitBackendDispatchPending(); });
+      if (dispatched) continue;
+    }
+    timeCame = false;
     if (app.terminated_) break;
     ++idleCalls;
     bool done = IdleOnce(app);
@@ -352,12 +356,16 @@ std::uint64_t TApplicationAccess::Loop(TApplication& app, std::uint32_t limitMs)
     } else {
       continue;  // the handler wants to run again at once
     }
+    bool untilTheLimit = false;
     if (limited) {
       std::uint32_t spent = MillisecondsSince(start);
       if (spent >= limitMs) break;
+      untilTheLimit = limitMs - spent <= wait;
       wait = std::min(wait, limitMs - spent);
     }
-    if (wait > 0) ToolkitBackendWait(wait);
+    if (wait > 0) timeCame = ToolkitBackendWait(wait);
+    // A wait to the limit ends with the clock's millisecond: up to one before the limit.
+    if (timeCame && untilTheLimit) break;
   }
   return idleCalls;
 }

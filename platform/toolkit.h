@@ -207,7 +207,10 @@ class TApplication : public TComponent {
   // The single idle-handler slot, called whenever the message queue is empty.
   TIdleEvent OnIdle;
   // An idle handler that leaves done false may say when it next needs to run: the loop then
-  // waits for a message until that moment instead of calling it again at once.
+  // waits for a message until that moment instead of calling it again at once. The moment is
+  // counted on the millisecond clock of platform/clock.h: the wait ends as the clock, read at
+  // the call, has moved on by `milliseconds`, so a handler that measures with that clock finds
+  // exactly that many elapsed, however far into its millisecond it asked.
   // The hint is forgotten before each idle call.
   void IdleWakeAfter(std::uint32_t milliseconds) {
     idleWakeAfter_ = milliseconds;

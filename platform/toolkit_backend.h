@@ -59,10 +59,15 @@ void ToolkitBackendDestroyWidget(TControlPeer& control);
 // dispatched. Handlers it calls run inside it.
 bool ToolkitBackendDispatchPending();
 
-// Waits until a native event is pending, ToolkitBackendWake is called, or `timeoutMs` have
-// passed (kToolkitWaitForever: no limit). Never dispatches and never spins.
+// Waits until a native event is pending, ToolkitBackendWake is called, or the millisecond clock
+// of platform/clock.h has moved on by `timeoutMs` from its reading now (kToolkitWaitForever: no
+// limit): the wait ends as that millisecond begins, not `timeoutMs` after this moment within
+// the current one. Never spins. A backend may dispatch the events that end the wait (GTK does:
+// one main-context iteration is the wait).
+// Returns true when the time came (the loop then calls the idle handler without looking for
+// events first: the wait has just looked); false for an event, a wake or no limit.
 inline constexpr std::uint32_t kToolkitWaitForever = 0xFFFFFFFFu;
-void ToolkitBackendWait(std::uint32_t timeoutMs);
+bool ToolkitBackendWait(std::uint32_t timeoutMs);
 
 // Ends a ToolkitBackendWait in progress or makes the next one return at once. Any thread.
 void ToolkitBackendWake();

@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-STEPS=(deps linux-build linux-test e2e tsan windows-build wine-prefix windows-test)
+STEPS=(deps linux-build linux-test e2e bench tsan windows-build wine-prefix windows-test)
 
 step_deps() { scripts/install-deps.sh test; }
 
@@ -20,10 +20,17 @@ step_linux-build() {
   cmake --build --preset linux -j2
 }
 
-step_linux-test() { ctest --preset linux -j2 -LE e2e; }
+step_linux-test() { ctest --preset linux -j2 -LE 'e2e|bench'; }
 
 # The three programs together, one test at a time: each runs a whole flight.
 step_e2e() { ctest --preset linux -L e2e; }
+
+# A short korvan-bench, one measurement at a time, its figures printed (no thresholds: they are
+# the sanitizer build's, and the machine is shared). `korvan-bench` of linux-release gives the
+# figures themselves (README, Benchmarks).
+step_bench() {
+  ctest --preset linux -L bench --verbose | grep -E '^[0-9]+: (\{|korvan-bench)|Test +#|tests (passed|failed)'
+}
 
 # ThreadSanitizer: the EFIS reader thread and the bridge cycle together for 30 s. Only what
 # that test needs is built in this preset.

@@ -4,6 +4,8 @@
 
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -45,8 +47,16 @@ ControlPeer* ControlPeerOf(const TControl& control) {
 }
 
 bool Initialized = false;
-GSource* WakeSource = nullptr;  // one timeout source, re-armed for every timed wait
 std::atomic<bool> WakeRequested{false};
+
+// The timed wait's end: a timerfd on CLOCK_MONOTONIC (the clock of platform/clock.h, and
+// GLib's), armed to the microsecond for each timed wait and watched by one source of ours. A
+// GLib timeout would round the wait up to a whole millisecond past its moment, and re-arming
+// one wakes the main context each time. Watched only while armed, by its poll record's events,
+// which GLib reads afresh at each iteration.
+GSource* WakeSource = nullptr;
+GPollFD WakePoll = {-1, 0, 0};
+bool WakeTimeCame = false;
 
 void EnsureInitialized() {
   if (Initialized) return;
@@ -163,13 +173,48 @@ gboolean OnMapped(GtkWidget* widget, GdkEvent*, gpointer data) {
   return FALSE;
 }
 
-// The wake source is ready once its ready time has come; dispatching disarms it.
-gboolean DispatchWake(GSource* source, GSourceFunc, gpointer) {
-  g_source_set_ready_time(source, -1);
+gboolean PrepareWake(GSource*, gint* timeout) {
+  *timeout = -1;
+  return FALSE;
+}
+
+gboolean CheckWake(GSource*) {
+  return (WakePoll.revents & G_IO_IN) != 0;
+}
+
+// The time has come: no longer watched until the next timed wait arms it again.
+gboolean DispatchWake(GSource*, GSourceFunc, gpointer) {
+  WakePoll.events = 0;
+  WakeTimeCame = true;
   return G_SOURCE_CONTINUE;
 }
 
-GSourceFuncs WakeFuncs = {nullptr, nullptr, DispatchWake, nullptr, nullptr, nullptr};
+GSourceFuncs WakeFuncs = {PrepareWake, CheckWake, DispatchWake, nullptr, nullptr, nullptr};
+
+void ArmWake(std::uint32_t timeoutMs) {
+  if (WakeSource == nullptr) {
+    WakePoll.fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (WakePoll.fd < 0) {
+      std::perror("GTK: cannot make the loop's timer");
+      std::exit(1);
+    }
+    WakeSource = g_source_new(&WakeFuncs, sizeof(GSource));
+    // A source that may not recurse is blocked around its dispatch: its poll record taken out
+    // and put back, each of which wakes the main context (an eventfd write, and one more poll
+    // to read it). Ours does nothing that could recurse.
+    g_source_set_can_recurse(WakeSource, TRUE);
+    g_source_add_poll(WakeSource, &WakePoll);
+    g_source_attach(WakeSource, nullptr);
+  }
+  // The millisecond the clock reads now, moved on by the wait: its first microsecond.
+  const gint64 dueMs = g_get_monotonic_time() / 1000 + timeoutMs;
+  itimerspec due{};
+  due.it_value.tv_sec = static_cast<time_t>(dueMs / 1000);
+  due.it_value.tv_nsec = static_cast<long>(dueMs % 1000) * 1000000L;
+  timerfd_settime(WakePoll.fd, TFD_TIMER_ABSTIME, &due, nullptr);  // also clears a past expiry
+  WakePoll.events = G_IO_IN;
+  WakePoll.revents = 0;
+}
 
 // GtkFixed gives each child at least its minimum size, and GTK's themes make buttons and
 // sliders larger than the design. The design's sizes win: each fixed-size control gets exactly
@@ -378,27 +423,16 @@ bool ToolkitBackendDispatchPending() {
   return g_main_context_iteration(nullptr, FALSE);
 }
 
-void ToolkitBackendWait(std::uint32_t timeoutMs) {
+bool ToolkitBackendWait(std::uint32_t timeoutMs) {
   EnsureInitialized();
-  bool timed = timeoutMs != kToolkitWaitForever;
-  gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;
-  if (timed) {
-    if (WakeSource == nullptr) {
-      WakeSource = g_source_new(&WakeFuncs, sizeof(GSource));
-      g_source_attach(WakeSource, nullptr);
-    }
-    g_source_set_ready_time(WakeSource, deadline);
+  WakeTimeCame = false;
+  if (timeoutMs != kToolkitWaitForever) ArmWake(timeoutMs);
+  // One iteration is the wait; a wake without anything to dispatch (ToolkitBackendWake from
+  // another thread) ends it too.
+  while (!WakeRequested.exchange(false) && !g_main_context_iteration(nullptr, TRUE)) {
   }
-  // Re-arming the source wakes the context once, so an iteration that dispatched nothing and
-  // was not asked to wake is not yet the end of the wait. What one dispatches is the event.
-  for (;;) {
-    if (WakeRequested.exchange(false)) break;
-    if (g_main_context_iteration(nullptr, TRUE)) break;
-    if (timed && g_get_monotonic_time() >= deadline) break;
-  }
-  if (WakeSource != nullptr && g_source_get_ready_time(WakeSource) != -1) {
-    g_source_set_ready_time(WakeSource, -1);
-  }
+  WakePoll.events = 0;  // an event ended the wait first: the timer is not watched meanwhile
+  return WakeTimeCame;
 }
 
 void ToolkitBackendWake() {

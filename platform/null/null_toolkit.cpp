@@ -58,15 +58,22 @@ bool ToolkitBackendDispatchPending() {
   return !ready.empty();
 }
 
-void ToolkitBackendWait(std::uint32_t timeoutMs) {
+bool ToolkitBackendWait(std::uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(QueueLock);
   auto ready = [] { return WakeRequested || !Posted.empty(); };
+  bool timeCame = false;
   if (timeoutMs == kToolkitWaitForever) {
     QueueChanged.wait(lock, ready);
   } else {
-    QueueChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    // The millisecond clock's next turns: its value now is the start of the current one.
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const auto due = std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now) +
+        std::chrono::milliseconds(timeoutMs));
+    timeCame = !QueueChanged.wait_until(lock, due, ready);
   }
   WakeRequested = false;
+  return timeCame;
 }
 
 void ToolkitBackendWake() {

@@ -14,6 +14,7 @@
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_private_file.h"
 #include "platform/posix/posix_root.h"
+#include "platform/posix/posix_window_socket.h"
 
 namespace platform {
 namespace {
@@ -81,6 +82,8 @@ std::uint16_t AddGlobalAtom(const char* name) {
 
 void DeleteGlobalAtom(std::uint16_t atom) {
   if (atom < kFirstAtom) return;
+  // A server may still hold what this atom named for one of our connections.
+  posix::EndWindowConnections();
   const std::string dir = posix::NamespaceDir("atoms");
   if (dir.empty()) return;
   char path[4096];

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -114,32 +115,46 @@ std::uint32_t AccessOf(const HandleEntry& entry) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry.data));
 }
 
-struct Lookup {
-  std::uint32_t needAccess;
-  std::uint32_t error = kErrorInvalidHandle;
-  int fd = -1;
-};
+// Per handle: a transfer has found the unit gone. Set by the call that saw it, cleared when the
+// handle's number is given to a new open.
+std::atomic<bool> UnitGone[posix::kHandleTableSize];
 
-void CheckEntry(HandleEntry& entry, void* context) {
-  auto& lookup = *static_cast<Lookup*>(context);
-  if (entry.closer != CloseDeviceEntry) return;  // a mapping or other kind: not a device file
-  if ((AccessOf(entry) & lookup.needAccess) == 0) {
-    lookup.error = kErrorAccessDenied;
-    return;
-  }
-  lookup.error = 0;
+std::atomic<bool>& UnitGoneOf(Handle file) {
+  return UnitGone[(file - 1) % posix::kHandleTableSize];
 }
 
-// The handle's fd duplicated for one call, after checking it is a device file with `access`.
-int DeviceFd(Handle file, std::uint32_t access) {
-  Lookup lookup{access};
-  if (!posix::WithHandle(file, CheckEntry, &lookup) || lookup.error != 0) {
-    SetLastError(lookup.error != 0 ? lookup.error : kErrorInvalidHandle);
-    return -1;
+// A read, write or flush, run on the handle's own fd while the handle cannot be closed under
+// it (a close meanwhile shuts the socket down, which ends a blocked read at once).
+struct Transfer {
+  void (*call)(HandleEntry& entry, Transfer& transfer);
+  Handle file;
+  std::uint32_t access;
+  void* buffer;
+  std::uint32_t size;
+  std::uint32_t done = 0;
+  std::uint32_t error = kErrorInvalidHandle;  // 0: succeeded
+};
+
+void RunTransfer(HandleEntry& entry, void* context) {
+  Transfer& transfer = *static_cast<Transfer*>(context);
+  if (entry.closer != CloseDeviceEntry) return;  // a mapping or other kind: not a device file
+  if ((AccessOf(entry) & transfer.access) == 0) {
+    transfer.error = kErrorAccessDenied;
+    return;
   }
-  int fd = posix::DuplicateFd(file);
-  if (fd < 0) SetLastError(kErrorInvalidHandle);
-  return fd;
+  transfer.call(entry, transfer);
+}
+
+// Runs `transfer`, and reports its outcome as the calls of device.h do.
+bool Run(Transfer& transfer, std::uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  posix::WithHandle(transfer.file, RunTransfer, &transfer);
+  if (transfer.error != 0) {
+    SetLastError(transfer.error);
+    return false;
+  }
+  if (done != nullptr) *done = transfer.done;
+  return true;
 }
 
 struct OpenCheck {
@@ -155,7 +170,9 @@ void MarkOpen(HandleEntry&, void* context) {
 std::uint32_t EndedError(Handle file) {
   OpenCheck check;
   posix::WithHandle(file, MarkOpen, &check);
-  return check.open ? kErrorDeviceNotConnected : kErrorInvalidHandle;
+  if (!check.open) return kErrorInvalidHandle;
+  UnitGoneOf(file).store(true);
+  return kErrorDeviceNotConnected;
 }
 
 int ConnectTo(const char* path) {
@@ -219,23 +236,47 @@ bool AwaitPacketOrKill(int fd) {
   }
 }
 
-// The start every read and write shares: *done cleared, the handle's fd duplicated for the one
-// call after checking its access. -1 when the call ends here, with its result in *result: a size
-// of 0 succeeds at once (an empty packet would read as the end of the connection), a null
-// buffer or a handle without that access fails.
-int BeginTransfer(Handle file, std::uint32_t access, const void* buffer, std::uint32_t size,
-                  std::uint32_t* done, bool* result) {
-  if (done != nullptr) *done = 0;
-  const int fd = DeviceFd(file, access);
-  if (fd < 0) {
-    *result = false;
-    return -1;
+// On a thread of StartThread the read also gives up when the thread is killed, taking no frame.
+void ReadCall(HandleEntry& entry, Transfer& transfer) {
+  if (!AwaitPacketOrKill(entry.fd)) {
+    transfer.error = kErrorOperationAborted;  // killed: the packet stays for the next reader
+    return;
   }
-  if (size != 0 && buffer != nullptr) return fd;
-  close(fd);
-  *result = size == 0;
-  if (size != 0) SetLastError(kErrorInvalidParameter);
-  return -1;
+  ssize_t n;
+  do {
+    n = recv(entry.fd, transfer.buffer, transfer.size, 0);  // one packet, cut to `size`
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) {
+    transfer.error = EndedError(transfer.file);
+    return;
+  }
+  transfer.done = static_cast<std::uint32_t>(n);
+  transfer.error = 0;
+}
+
+void WriteCall(HandleEntry& entry, Transfer& transfer) {
+  ssize_t n;
+  do {
+    n = send(entry.fd, transfer.buffer, transfer.size, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    transfer.error = errno == EMSGSIZE ? kErrorInvalidParameter : EndedError(transfer.file);
+    return;
+  }
+  transfer.done = static_cast<std::uint32_t>(n);
+  transfer.error = 0;
+}
+
+// Nothing is buffered on our side: the flush has nothing to wait for, and tells only whether a
+// transfer has found the unit gone (one gone since is found by the next transfer).
+void FlushCall(HandleEntry&, Transfer& transfer) {
+  transfer.error = UnitGoneOf(transfer.file).load() ? kErrorDeviceNotConnected : 0;
+}
+
+// A size of 0 succeeds at once (an empty packet would read as the end of the connection) once
+// the handle and its access are checked; a null buffer with a size fails.
+void EmptyCall(HandleEntry&, Transfer& transfer) {
+  transfer.error = transfer.size == 0 ? 0 : kErrorInvalidParameter;
 }
 
 }  // namespace
@@ -344,8 +385,8 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t /*sh
     close(fd);
     return kInvalidHandle;
   }
-  Handle handle =
-      posix::AllocateHandle(fd, CloseDeviceEntry, reinterpret_cast<void*>(std::uintptr_t{access}));
+  Handle handle = posix::AllocateHandle(fd, CloseDeviceEntry,
+                                        reinterpret_cast<void*>(std::uintptr_t{access}), true);
   if (handle == 0) {
     std::uint32_t error = LastError();
     shutdown(fd, SHUT_RDWR);
@@ -353,63 +394,25 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t /*sh
     SetLastError(error);
     return kInvalidHandle;
   }
+  UnitGoneOf(handle).store(false);
   return handle;
 }
 
 bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
-  bool result = false;
-  const int fd = BeginTransfer(file, kGenericRead, buffer, size, done, &result);
-  if (fd < 0) return result;
-  if (!AwaitPacketOrKill(fd)) {
-    close(fd);
-    SetLastError(kErrorOperationAborted);  // killed: the packet stays for the next reader
-    return false;
-  }
-  ssize_t n;
-  do {
-    n = recv(fd, buffer, size, 0);  // one packet; a longer one is cut to `size`
-  } while (n < 0 && errno == EINTR);
-  close(fd);
-  if (n <= 0) {
-    SetLastError(EndedError(file));
-    return false;
-  }
-  if (done != nullptr) *done = static_cast<std::uint32_t>(n);
-  return true;
+  Transfer transfer{size != 0 && buffer != nullptr ? ReadCall : EmptyCall, file, kGenericRead,
+                    buffer, size};
+  return Run(transfer, done);
 }
 
 bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) {
-  bool result = false;
-  const int fd = BeginTransfer(file, kGenericWrite, buffer, size, done, &result);
-  if (fd < 0) return result;
-  ssize_t n;
-  do {
-    n = send(fd, buffer, size, MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
-  int error = errno;
-  close(fd);
-  if (n < 0) {
-    SetLastError(error == EMSGSIZE ? kErrorInvalidParameter : EndedError(file));
-    return false;
-  }
-  if (done != nullptr) *done = static_cast<std::uint32_t>(n);
-  return true;
+  Transfer transfer{size != 0 && buffer != nullptr ? WriteCall : EmptyCall, file, kGenericWrite,
+                    const_cast<void*>(buffer), size};
+  return Run(transfer, done);
 }
 
 bool FlushDeviceFile(Handle file) {
-  int fd = DeviceFd(file, kGenericWrite);
-  if (fd < 0) return false;
-  pollfd p{fd, POLLOUT | POLLRDHUP, 0};
-  int rc;
-  do {
-    rc = poll(&p, 1, 0);
-  } while (rc < 0 && errno == EINTR);
-  close(fd);
-  if (rc < 0 || (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0) {
-    SetLastError(kErrorDeviceNotConnected);
-    return false;
-  }
-  return true;
+  Transfer transfer{FlushCall, file, kGenericWrite, nullptr, 0};
+  return Run(transfer, nullptr);
 }
 
 }  // namespace platform

@@ -1,6 +1,5 @@
 #include "platform/posix/posix_handles.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,7 +19,9 @@ struct Slot {
 };
 
 std::mutex TableLock;
-std::condition_variable UsersDone;
+// Never destroyed: a killed thread, which nobody waits for, may still be leaving WithHandle
+// while the process exits.
+std::condition_variable& UsersDone = *new std::condition_variable;
 Slot Table[kHandleTableSize];
 // Allocation starts after the last value handed out, so a just-closed handle is not at once
 // the name of something new (a stale handle then fails instead of reaching another object).
@@ -34,13 +35,13 @@ Slot* LiveSlot(Handle handle) {
 
 }  // namespace
 
-Handle AllocateHandle(int fd, HandleCloser closer, void* data) {
+Handle AllocateHandle(int fd, HandleCloser closer, void* data, bool socket) {
   std::lock_guard<std::mutex> hold(TableLock);
   for (int i = 0; i < kHandleTableSize; ++i) {
     const int index = (NextSlot + i) % kHandleTableSize;
     Slot& slot = Table[index];
     if (slot.live) continue;
-    slot.entry = HandleEntry{fd, closer, data};
+    slot.entry = HandleEntry{fd, closer, data, socket};
     slot.live = true;
     slot.closing = false;
     slot.users = 0;
@@ -71,18 +72,6 @@ bool WithHandle(Handle handle, void (*use)(HandleEntry& entry, void* context), v
   return true;
 }
 
-int DuplicateFd(Handle handle) {
-  std::lock_guard<std::mutex> hold(TableLock);
-  Slot* slot = LiveSlot(handle);
-  if (slot == nullptr || slot->entry.fd < 0) {
-    SetLastError(kErrorInvalidHandle);
-    return -1;
-  }
-  const int copy = fcntl(slot->entry.fd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) SetLastError(ErrorFromErrno(errno));
-  return copy;
-}
-
 void CloseFdEntry(HandleEntry& entry) {
   if (entry.fd >= 0) close(entry.fd);
   entry.fd = -1;
@@ -108,6 +97,8 @@ bool CloseKernelHandle(Handle handle) {
       return false;
     }
     slot->closing = true;
+    // A call blocked on a socket (a read waiting for a frame) ends now instead of holding us.
+    if (slot->users > 0 && slot->entry.socket) shutdown(slot->entry.fd, SHUT_RDWR);
     UsersDone.wait(hold, [slot] { return slot->users == 0; });
     entry = slot->entry;
     slot->entry = HandleEntry{};

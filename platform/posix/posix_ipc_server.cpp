@@ -1,5 +1,6 @@
-// The serving side of a window: a SOCK_SEQPACKET listener at R/windows/<class>. One connection
-// carries one message; connections are served one at a time, as one window procedure would.
+// The serving side of a window: a SOCK_SEQPACKET listener at R/windows/<class>. Each sender
+// keeps its connection and sends its messages on it one after the other; the messages of all
+// connections are handled one at a time, as one window procedure would.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -22,6 +23,20 @@
 
 namespace platform {
 
+namespace {
+
+constexpr int kConnections = 16;
+
+struct Connection {
+  int fd = -1;
+  std::uint32_t id = 0;
+  bool spoke = false;               // a whole message came: the 2 s start rule is over
+  bool held = false;                // its message is unanswered: wait for the sender to go
+  std::uint64_t silentUntilMs = 0;  // dropped past this time unless it has spoken
+};
+
+}  // namespace
+
 struct ServerWindow {
   bool used = false;
   int listener = -1;
@@ -29,7 +44,10 @@ struct ServerWindow {
   int wakeWrite = -1;
   std::atomic<bool> stop{false};
   ServerHandler handler = nullptr;
+  ServerConnectionEnd end = nullptr;
   void* context = nullptr;
+  Connection connections[kConnections];
+  std::uint32_t lastConnectionId = 0;
   sockaddr_un address{};
   dev_t socketDevice = 0;  // the socket file we bound, so we only ever remove our own
   ino_t socketInode = 0;
@@ -39,6 +57,7 @@ namespace {
 
 constexpr int kServerWindows = 8;
 constexpr int kBacklog = 64;
+static_assert(kConnections + 2 <= 64, "the poll set is on the stack");
 // A sender writes its packet right after connecting; a connection silent this long is
 // dropped so it cannot hold the window from everyone else.
 constexpr int kFirstPacketMs = 2000;
@@ -58,6 +77,8 @@ ServerWindow* TakeSlot() {
       window.used = true;
       window.listener = window.wakeRead = window.wakeWrite = -1;
       window.stop.store(false);
+      window.end = nullptr;
+      for (Connection& connection : window.connections) connection = Connection{};
       return &window;
     }
   }
@@ -120,60 +141,56 @@ void DrainWake(int fd) {
 // What became of a connection's packet.
 enum class Served {
   NotYet,      // nothing to read after all
+  Answered,    // the reply went back: the connection stays for the next message
   Unanswered,  // the handler holds the sender
-  Finished,    // answered, or malformed: the connection goes
+  Finished,    // the sender's end, or a malformed packet: the connection goes
 };
 
-// Reads the packet of a connection and lets the handler answer it.
-Served ServePacket(ServerWindow* window, int connection) {
+// Reads a packet of a connection and lets the handler answer it.
+Served ServePacket(ServerWindow* window, Connection& connection) {
   // One byte more than a packet, so an oversized packet shows as malformed.
   unsigned char packet[posix::kMessagePacketSize + 1];
-  const ssize_t got = recv(connection, packet, sizeof packet, MSG_DONTWAIT);
+  const ssize_t got = recv(connection.fd, packet, sizeof packet, MSG_DONTWAIT);
   if (got < 0 && (errno == EAGAIN || errno == EINTR)) return Served::NotYet;
   if (got != static_cast<ssize_t>(posix::kMessagePacketSize)) return Served::Finished;
+  connection.spoke = true;
+  ServerMessage message = posix::GetMessagePacket(packet);
+  message.connection = connection.id;
   std::uint32_t result = 0;
-  if (!window->handler(window->context, posix::GetMessagePacket(packet), &result)) {
-    return Served::Unanswered;
-  }
+  if (!window->handler(window->context, message, &result)) return Served::Unanswered;
   unsigned char reply[posix::kReplyPacketSize];
   posix::PutReplyPacket(reply, result);
   // The sender may have given up already; its loss is not the server's failure.
-  send(connection, reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT);
-  return Served::Finished;
+  if (send(connection.fd, reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+      errno != EAGAIN) {
+    return Served::Finished;
+  }
+  return Served::Answered;
 }
 
-// What a wait for the wake pipe and one descriptor saw.
-enum class Ready {
-  Again,     // the wake pipe (drained) or a signal: look at the stop flag, then wait again
-  Fd,        // the descriptor is readable, or at its end
-  TimedOut,  // nothing within the time
-  Failed,    // poll failed; LastError set
-};
-
-Ready WaitFor(ServerWindow* window, int fd, int timeoutMs) {
-  pollfd fds[2] = {{window->wakeRead, POLLIN, 0}, {fd, POLLIN, 0}};
-  const int ready = poll(fds, 2, timeoutMs);
-  if (ready < 0) {
-    if (errno == EINTR) return Ready::Again;
-    SetLastError(posix::ErrorFromErrno(errno));
-    return Ready::Failed;
-  }
-  if (ready == 0) return Ready::TimedOut;
-  if (fds[0].revents != 0) {
-    DrainWake(window->wakeRead);
-    return Ready::Again;
-  }
-  return Ready::Fd;
+// The handler lets go of what it kept first: the sender takes our close as the sign of that.
+void EndConnection(ServerWindow* window, Connection& connection) {
+  if (connection.spoke && window->end != nullptr) window->end(window->context, connection.id);
+  close(connection.fd);
+  connection = Connection{};
 }
 
-// Waits for the next sender and takes its connection into *connection: -1 when there is none
-// to take this time (a wake, a signal, a moment without descriptors). False on a system error.
-bool AcceptOne(ServerWindow* window, int* connection) {
-  *connection = -1;
-  const Ready ready = WaitFor(window, window->listener, -1);
-  if (ready != Ready::Fd) return ready != Ready::Failed;
-  *connection = accept4(window->listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  if (*connection >= 0) return true;
+void EndAllConnections(ServerWindow* window) {
+  for (Connection& connection : window->connections) {
+    if (connection.fd >= 0) EndConnection(window, connection);
+  }
+}
+
+// Takes the next sender into a free slot. False on a system error.
+bool AcceptOne(ServerWindow* window, Connection& slot) {
+  const int fd = accept4(window->listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (fd >= 0) {
+    slot.fd = fd;
+    slot.id =
+        ++window->lastConnectionId == 0 ? ++window->lastConnectionId : window->lastConnectionId;
+    slot.silentUntilMs = posix::MonotonicMs() + kFirstPacketMs;
+    return true;
+  }
   if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
     // Out of descriptors for a moment: the sender waits in the backlog, we retry.
     const timespec pause{0, 10000000};
@@ -185,23 +202,69 @@ bool AcceptOne(ServerWindow* window, int* connection) {
   return false;
 }
 
-// Serves one connection until it can go: its packet answered (or malformed), silent past its
-// time, its sender gone after an unanswered packet (or sending more), or a stop. The caller
-// closes it. False on a system error.
-bool ServeOne(ServerWindow* window, int connection) {
-  const std::uint64_t packetDeadline = posix::MonotonicMs() + kFirstPacketMs;
-  bool unanswered = false;  // the handler holds the sender: wait for it to give up
-  while (!window->stop.load()) {
-    const int timeout = unanswered ? -1 : posix::PollTimeoutUntil(packetDeadline);
-    const Ready ready = WaitFor(window, connection, timeout);
-    if (ready == Ready::Failed) return false;
-    if (ready == Ready::Again) continue;
-    // Silent past its time; or, with the one message held, anything more or the end.
-    if (ready == Ready::TimedOut || unanswered) return true;
-    const Served served = ServePacket(window, connection);
-    if (served == Served::Finished) return true;
-    unanswered = served == Served::Unanswered;
+// A connection with something to read: its next message, its end, or (while its message is
+// held) anything at all, which ends it.
+void Serve(ServerWindow* window, Connection& connection) {
+  if (connection.held) {
+    EndConnection(window, connection);
+    return;
   }
+  switch (ServePacket(window, connection)) {
+    case Served::NotYet:
+    case Served::Answered:
+      break;
+    case Served::Unanswered:
+      connection.held = true;
+      break;
+    case Served::Finished:
+      EndConnection(window, connection);
+      break;
+  }
+}
+
+// One wait for the wake pipe, the listener (while a slot is free) and every connection, and
+// what it brought. False on a system error.
+bool ServeOnce(ServerWindow* window) {
+  pollfd fds[kConnections + 2];
+  Connection* owners[kConnections + 2] = {};
+  nfds_t count = 0;
+  fds[count++] = {window->wakeRead, POLLIN, 0};
+  Connection* freeSlot = nullptr;
+  std::uint64_t firstSilence = 0;
+  for (Connection& connection : window->connections) {
+    if (connection.fd < 0) {
+      if (freeSlot == nullptr) freeSlot = &connection;
+      continue;
+    }
+    if (!connection.spoke && (firstSilence == 0 || connection.silentUntilMs < firstSilence))
+      firstSilence = connection.silentUntilMs;
+    owners[count] = &connection;
+    fds[count++] = {connection.fd, POLLIN, 0};
+  }
+  const nfds_t listenerAt = count;
+  if (freeSlot != nullptr) fds[count++] = {window->listener, POLLIN, 0};
+  const int timeout = firstSilence == 0 ? -1 : posix::PollTimeoutUntil(firstSilence);
+  const int ready = poll(fds, count, timeout);
+  if (ready < 0) {
+    if (errno == EINTR) return true;
+    SetLastError(posix::ErrorFromErrno(errno));
+    return false;
+  }
+  if (fds[0].revents != 0) {
+    DrainWake(window->wakeRead);
+    return true;
+  }
+  for (nfds_t i = 1; i < listenerAt && !window->stop.load(); ++i) {
+    if (fds[i].revents != 0) Serve(window, *owners[i]);
+  }
+  // Senders silent since they connected: dropped so they cannot hold a slot from everyone else.
+  const std::uint64_t now = posix::MonotonicMs();
+  for (Connection& connection : window->connections) {
+    if (connection.fd >= 0 && !connection.spoke && now >= connection.silentUntilMs)
+      EndConnection(window, connection);
+  }
+  if (freeSlot != nullptr && fds[listenerAt].revents != 0 && !window->stop.load())
+    return AcceptOne(window, *freeSlot);
   return true;
 }
 
@@ -242,15 +305,14 @@ bool RunServerWindow(ServerWindow* window) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
-  while (!window->stop.load()) {
-    int connection = -1;
-    if (!AcceptOne(window, &connection)) return false;
-    if (connection < 0) continue;
-    const bool served = ServeOne(window, connection);
-    close(connection);
-    if (!served) return false;
-  }
-  return true;
+  bool ok = true;
+  while (ok && !window->stop.load()) ok = ServeOnce(window);
+  EndAllConnections(window);
+  return ok;
+}
+
+void SetServerConnectionEnd(ServerWindow* window, ServerConnectionEnd end) {
+  if (window != nullptr) window->end = end;
 }
 
 void RequestServerStop(ServerWindow* window) {

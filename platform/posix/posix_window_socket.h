@@ -24,10 +24,21 @@ enum class WindowState { None, Stale, Live };
 // no socket at all. One non-blocking connect, closed at once: never waits for the server.
 WindowState ProbeWindowSocket(const sockaddr_un& address);
 
-// One connection carries one message packet, {msg, wParam, lParam, sender pid}, and at most one
-// reply packet, {result, 0}: each field a little-endian 32-bit value.
+// A connection carries message packets, {msg, wParam, lParam, sender pid}, one at a time, each
+// answered by one reply packet, {result, 0}, before the next: each field a little-endian 32-bit
+// value. A sender keeps its connection to a window from one message to the next; a server may
+// close one after any reply.
+//
+// What a server looked up for an atom of a message (its name, the area it names) it may keep
+// until the connection ends. An atom may be deleted and its value given to another name at
+// once, so a sender ends its connections to windows before it deletes an atom.
 inline constexpr std::size_t kMessagePacketSize = 16;
 inline constexpr std::size_t kReplyPacketSize = 8;
+
+// Ends this process's kept connections to windows: shuts each down and waits (1 s at most in
+// all) for its server to close its end, having released what it kept for the connection. Called
+// by DeleteGlobalAtom. Any thread; waits for a message another thread has in flight.
+void EndWindowConnections();
 
 void PutMessagePacket(unsigned char (&packet)[kMessagePacketSize], const ServerMessage& message);
 ServerMessage GetMessagePacket(const unsigned char* packet);

@@ -169,6 +169,9 @@ bool ServerStopRequested(const ServerWindow* window) {
   return window == nullptr || Stopping(window);
 }
 
+// A window procedure has no connections: nothing ever ends.
+void SetServerConnectionEnd(ServerWindow*, ServerConnectionEnd) {}
+
 void DestroyServerWindow(ServerWindow* window) {
   if (window == nullptr) return;
   Untrack(window->hwnd);

@@ -430,10 +430,12 @@ bool ToolkitBackendDispatchPending() {
   return true;
 }
 
-void ToolkitBackendWait(std::uint32_t timeoutMs) {
+// Windows waits in whole milliseconds of its own tick (1 ms under timeBeginPeriod(1)).
+bool ToolkitBackendWait(std::uint32_t timeoutMs) {
   HANDLE wake = TheWakeEvent();
   DWORD timeout = timeoutMs == kToolkitWaitForever ? INFINITE : timeoutMs;
-  MsgWaitForMultipleObjectsEx(1, &wake, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  return MsgWaitForMultipleObjectsEx(1, &wake, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+         WAIT_TIMEOUT;
 }
 
 void ToolkitBackendWake() {

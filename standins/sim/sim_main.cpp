@@ -1,6 +1,7 @@
 // korvan-sim: the stand-in data-exchange module. One window, one message, one offset space;
 // every batch is handled on the serving thread before the reply goes back.
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -26,6 +27,9 @@ volatile std::sig_atomic_t StopSignalled = 0;
 bool FlightClockStarted = false;
 std::uint32_t FlightClockMs = 0;
 double NextFlightLineS = 0;
+// --exchange-log and --step-bank: both on the steady clock, in microseconds.
+std::FILE* ExchangeLog = nullptr;
+std::int64_t BankStepsFromUs = 0;
 
 const char* const kSimNames[] = {"Any", "FS98",   "FS2K",   "CFS2", "CFS1",
                                  "FLY", "FS2002", "FS2004", "FSX"};
@@ -74,6 +78,18 @@ void Fly() {
   }
 }
 
+std::int64_t SteadyMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// --step-bank: the fixed state's bank as it stands now, 1 to 20 degrees, a step every period.
+void StepBank() {
+  const std::int64_t steps = (SteadyMicros() - BankStepsFromUs) / (Options.stepBankMs * 1000LL);
+  sim::SpacePutDouble(0x2F78, static_cast<double>(1 + steps % 20));
+}
+
 // Every handled record goes to the record log; a write may take or hand back the controls.
 void OnRecord(void* context, const sim::RecordView& record) {
   sim::RecordLine(context, record);
@@ -81,33 +97,89 @@ void OnRecord(void* context, const sim::RecordView& record) {
     sim::FlightClientWrote(record.offset, record.size);
 }
 
-// Handles the batch in the area named by `atom`; returns the reply.
-std::uint32_t ServeBatch(std::uint32_t atom) {
+// The area a message's atom names, mapped. A connection's senders name one area message after
+// message, so it is looked up once per connection and kept until the connection ends (or names
+// another atom); without connections (Win32) it is looked up for each message.
+struct Area {
+  std::uint32_t connection = 0;  // 0: a free slot
+  std::uint32_t atom = 0;
+  platform::Handle mapping = 0;
+  void* view = nullptr;
+  std::uint32_t size = 0;
+};
+constexpr int kKeptAreas = 16;
+Area KeptAreas[kKeptAreas];
+
+void ReleaseArea(Area& area) {
+  if (area.view != nullptr) platform::UnmapSharedArea(area.view);
+  if (area.mapping != 0) platform::CloseKernelHandle(area.mapping);
+  area = Area{};
+}
+
+// Maps the area named by `atom` into `area`; false (after a line) when it cannot.
+bool MapArea(std::uint32_t atom, Area& area) {
   char name[256];
   if (atom == 0 || atom > 0xFFFF ||
       platform::GetGlobalAtomName(static_cast<std::uint16_t>(atom), name, sizeof name) == 0) {
     Say("korvan-sim: exchange %u: no atom 0x%X (error %u), reply 0", Exchanges, atom,
         platform::LastError());
-    return 0;
+    return false;
   }
-  const platform::Handle mapping = platform::OpenSharedArea(name);
-  if (mapping == 0) {
+  area.mapping = platform::OpenSharedArea(name);
+  if (area.mapping == 0) {
     Say("korvan-sim: exchange %u: cannot open area %s (error %u), reply 0", Exchanges, name,
         platform::LastError());
-    return 0;
+    return false;
   }
-  void* view = platform::MapSharedArea(mapping);
-  if (view == nullptr) {
+  area.view = platform::MapSharedArea(area.mapping);
+  if (area.view == nullptr) {
     Say("korvan-sim: exchange %u: cannot map area %s (error %u), reply 0", Exchanges, name,
         platform::LastError());
-    platform::CloseKernelHandle(mapping);
-    return 0;
+    ReleaseArea(area);
+    return false;
   }
-  auto* area = static_cast<std::uint8_t*>(view);
-  const std::uint32_t size = platform::SharedAreaSize(view);
+  area.atom = atom;
+  area.size = platform::SharedAreaSize(area.view);
+  return true;
+}
+
+// The connection's kept area when it names the same atom, else a fresh one (kept when the
+// connection allows). Null when the area cannot be had.
+Area* AreaFor(std::uint32_t connection, std::uint32_t atom, Area& unkept) {
+  if (connection == 0) return MapArea(atom, unkept) ? &unkept : nullptr;
+  Area* slot = nullptr;
+  for (Area& area : KeptAreas) {
+    if (area.connection == connection) {
+      if (area.atom == atom) return &area;
+      ReleaseArea(area);
+      slot = &area;
+      break;
+    }
+    if (slot == nullptr && area.connection == 0) slot = &area;
+  }
+  if (slot == nullptr) return MapArea(atom, unkept) ? &unkept : nullptr;
+  if (!MapArea(atom, *slot)) return nullptr;
+  slot->connection = connection;
+  return slot;
+}
+
+void OnConnectionEnd(void*, std::uint32_t connection) {
+  for (Area& area : KeptAreas) {
+    if (area.connection == connection) ReleaseArea(area);
+  }
+}
+
+// Handles the batch in the area named by `atom`; returns the reply.
+std::uint32_t ServeBatch(const platform::ServerMessage& message, std::int64_t arrivedUs) {
+  Area unkept;
+  Area* mapped = AreaFor(message.connection, message.wParam, unkept);
+  if (mapped == nullptr) return 0;
+  auto* area = static_cast<std::uint8_t*>(mapped->view);
+  const std::uint32_t size = mapped->size;
 
   sim::BeginRecordBatch(Exchanges);
   if (Options.fly) Fly();
+  if (Options.stepBankMs != 0 && !Options.fly) StepBank();
   const sim::ExchangeResult result = sim::RunExchange(area, size, OnRecord, nullptr);
   char damage[256] = "";
   if (!result.accepted) {
@@ -117,10 +189,12 @@ std::uint32_t ServeBatch(std::uint32_t atom) {
     sim::RewriteArea(area, size, result.length, Options.rewrite, Exchanges, damage, sizeof damage);
   }
   sim::EndRecordBatch();
-  platform::UnmapSharedArea(view);
-  platform::CloseKernelHandle(mapping);
+  ReleaseArea(unkept);
 
   const std::uint32_t reply = result.accepted ? Options.reply : 0;
+  if (ExchangeLog != nullptr)
+    std::fprintf(ExchangeLog, "%lld %u %u\n", static_cast<long long>(arrivedUs), result.reads,
+                 result.writes);
   if (Options.verbose && result.accepted)
     Say("exchange %u: %u reads, %u writes, reply %u%s%s", Exchanges, result.reads, result.writes,
         reply, damage[0] ? ", rewrote " : "", damage);
@@ -137,8 +211,9 @@ bool HandleMessage(void*, const platform::ServerMessage& message, std::uint32_t*
   if (Options.neverAnswer) {
     if (Options.verbose) Say("exchange %u: not answered", Exchanges);
   } else {
+    const std::int64_t arrivedUs = ExchangeLog != nullptr ? SteadyMicros() : 0;
     Delay(Options.delayMs);
-    *reply = ServeBatch(message.wParam);
+    *reply = ServeBatch(message, arrivedUs);
     answered = true;
   }
   if (Options.exitAfter != 0 && Exchanges >= Options.exitAfter)
@@ -176,6 +251,19 @@ int main(int argc, char** argv) {
     sim::LoadFixedState(Options.version, Options.simId);
   }
   sim::SetHandshakeHidden(Options.zeros);
+  if (Options.exchangeLogPath != nullptr) {
+    ExchangeLog = std::fopen(Options.exchangeLogPath, "w");
+    if (ExchangeLog == nullptr) {
+      std::fprintf(stderr, "korvan-sim: cannot open exchange log %s\n", Options.exchangeLogPath);
+      sim::CloseRecordLog();
+      return 2;
+    }
+  }
+  if (Options.stepBankMs != 0 && !Options.fly) {
+    BankStepsFromUs = SteadyMicros();
+    Say("bank steps every %u ms from %lld us", Options.stepBankMs,
+        static_cast<long long>(BankStepsFromUs));
+  }
 
   std::signal(SIGINT, OnStopSignal);
   std::signal(SIGTERM, OnStopSignal);
@@ -196,6 +284,7 @@ int main(int argc, char** argv) {
     sim::CloseRecordLog();
     return 1;
   }
+  platform::SetServerConnectionEnd(window, OnConnectionEnd);
   Window.store(window);
   if (StopSignalled) platform::RequestServerStop(window);
 
@@ -208,8 +297,10 @@ int main(int argc, char** argv) {
   const bool served = platform::RunServerWindow(window);
   const std::uint32_t code = served ? 0 : platform::LastError();
   Window.store(nullptr);
+  for (Area& area : KeptAreas) ReleaseArea(area);
   platform::DestroyServerWindow(window);
   sim::CloseRecordLog();
+  if (ExchangeLog != nullptr) std::fclose(ExchangeLog);
   if (!served) {
     Say("korvan-sim: serving failed (error %u)", code);
     return 1;

@@ -30,6 +30,12 @@ const char* const kSimHelpText =
     "  --record FILE      append one line per record of every batch to FILE:\n"
     "                     \"batch B id I offset 0xOOOO size S[ data HEX]\"\n"
     "  --verbose          one line per exchange on standard output\n"
+    "  --exchange-log FILE  one line per exchange to FILE: \"MICROS READS WRITES\", MICROS\n"
+    "                     the steady clock (Linux: CLOCK_MONOTONIC) when it arrived; for\n"
+    "                     measuring the client's schedule\n"
+    "  --step-bank MS     the fixed state's bank steps every MS ms (1, 2, ... 20 degrees,\n"
+    "                     then 1 again) from its start, which a line \"bank steps every MS ms\n"
+    "                     from MICROS us\" tells; for measuring how fast a change travels\n"
     "\n"
     "  --fly              fly: a flight model integrated at 50 Hz from the first exchange on.\n"
     "                     A built-in pilot flies and its inputs read at 0x0BB6 (aileron) and\n"
@@ -65,6 +71,8 @@ const Numeric kNumericOptions[] = {
      [](SimOptions& o, double v) { o.delayMs = static_cast<std::uint32_t>(v); }},
     {"--exit-after", NumberKind::Decimal, 1, 0xFFFFFFFF, "a number of exchanges >= 1",
      [](SimOptions& o, double v) { o.exitAfter = static_cast<std::uint32_t>(v); }},
+    {"--step-bank", NumberKind::Decimal, 1, 3600000, "a period of 1 to 3600000 ms",
+     [](SimOptions& o, double v) { o.stepBankMs = static_cast<std::uint32_t>(v); }},
     {"--rewrite-after", NumberKind::Decimal, 0, 0xFFFFFFFF, "a number of exchanges",
      [](SimOptions& o, double v) { o.rewriteAfter = static_cast<std::uint32_t>(v); }},
     {"--bank", NumberKind::Real, -60, 60, "degrees from -60 to 60",
@@ -162,6 +170,12 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions& opti
         return ParseOutcome::Error;
       }
       options.recordPath = value;
+    } else if (takesValue("--exchange-log")) {
+      if (value == nullptr || *value == '\0') {
+        std::snprintf(error, errorSize, "--exchange-log needs a file name");
+        return ParseOutcome::Error;
+      }
+      options.exchangeLogPath = value;
     } else if (takesValue("--pilot")) {
       if (value != nullptr && std::strcmp(value, "tour") == 0) {
         options.flight.pilot = PilotMode::Tour;

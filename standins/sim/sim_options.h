@@ -21,6 +21,8 @@ struct SimOptions {
   unsigned rewrite = 0;            // RewriteMode bits
   std::uint32_t rewriteAfter = 0;  // exchanges left alone before the rewrites start
   const char* recordPath = nullptr;
+  const char* exchangeLogPath = nullptr;  // one line per exchange: when, reads, writes
+  std::uint32_t stepBankMs = 0;           // 0: the bank of the fixed state stays
   bool verbose = false;
   bool fly = false;  // the flight model instead of the fixed state
   FlightStart flight;

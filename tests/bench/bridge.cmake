@@ -1,10 +1,23 @@
-# The bridge's CPU share and tick intervals, connected to korvan-sim and korvan-efis. The ctest
-# run lasts 3 s and proves the measurement works; a plain korvan-bench run takes 60 s.
+# The real korvan-bridge beside a bare GTK window with a 50 ms timer: CPU, schedule, latency and
+# memory. A plain korvan-bench run lasts 60 s per scenario; the ctest run 3 s.
 if(NOT WIN32)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
+  add_executable(bare-gtk-window ${CMAKE_CURRENT_LIST_DIR}/bare_gtk_window.c)
+  target_link_libraries(bare-gtk-window PRIVATE PkgConfig::GTK3)
   target_sources(korvan-bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/bridge_bench.cpp)
-  target_link_libraries(korvan-bench PRIVATE korvan_app korvan_toolkit_null)
-  target_compile_definitions(korvan-bench PRIVATE KORVAN_EFIS_PATH="$<TARGET_FILE:korvan-efis>")
-  add_dependencies(korvan-bench korvan-efis)
-  add_test(NAME bench.bridge COMMAND korvan-bench --only bridge --iterations 3)
-  set_tests_properties(bench.bridge PROPERTIES LABELS bench TIMEOUT 120)
+  add_dependencies(korvan-bench korvan-bridge korvan-sim korvan-efis bare-gtk-window)
+  add_test(NAME bench.bridge COMMAND korvan-bench --only cpu --seconds 3)
+  set_tests_properties(bench.bridge PROPERTIES LABELS bench TIMEOUT 180)
+endif()
+# The bridge with its ticks timed, for the schedule.
+if(NOT WIN32)
+  add_executable(bridge-ticks ${CMAKE_CURRENT_LIST_DIR}/bridge_ticks_main.cpp)
+  target_include_directories(bridge-ticks PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(bridge-ticks PRIVATE korvan_app korvan_toolkit_native korvan_platform
+                                             PkgConfig::GTK3)
+  add_dependencies(korvan-bench bridge-ticks)
+  add_test(NAME bench.schedule COMMAND korvan-bench --only schedule --seconds 3)
+  set_tests_properties(bench.schedule PROPERTIES LABELS bench TIMEOUT 120
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/gui/gtk_lsan.supp")
 endif()

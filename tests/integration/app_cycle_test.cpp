@@ -31,6 +31,9 @@ TEST_F(BridgeCycle, StartWithoutSimulatorLogsTheReasonAndTicksStandStill) {
   EXPECT_EQ(Form1->TrackBar2->Position(), 0);
   EXPECT_EQ(Form1->Label7->Caption(), "Autopilot not engaged");
   EXPECT_TRUE(FirstActivation);
+  // Nothing to tick for: the timer rests, and the loop waits for messages alone.
+  EXPECT_FALSE(Form1->FrameTimer1->Enabled());
+  EXPECT_FALSE(static_cast<bool>(Application->OnIdle));
 
   ServoFrameSeen = 1;
   for (int i = 0; i < 30; ++i) Tick();
@@ -277,6 +280,7 @@ TEST_F(BridgeCycle, FailedExchangeDropsTheLinkAndReconnectGoesOnWhereThePhaseSto
   EXPECT_FALSE(SimConnected);
   EXPECT_TRUE(Form1->Button1->Enabled());
   EXPECT_NE(SimLink.AreaView, nullptr) << "the stale link stays open until the reconnect";
+  EXPECT_FALSE(Form1->FrameTimer1->Enabled()) << "no ticks, no wake-ups, until the reconnect";
 
   for (int i = 0; i < 12; ++i) Tick();
   EXPECT_EQ(PhaseCounter, 4) << "idle ticks stand still";
@@ -288,6 +292,7 @@ TEST_F(BridgeCycle, FailedExchangeDropsTheLinkAndReconnectGoesOnWhereThePhaseSto
   EXPECT_EQ(Log().back(), "Connected to FSX");
   EXPECT_TRUE(SimConnected);
   EXPECT_FALSE(Form1->Button1->Enabled());
+  EXPECT_TRUE(Form1->FrameTimer1->Enabled());
   const std::size_t handshake = second_.BatchCount();
   Tick();  // phase 5
   EXPECT_EQ(PhaseCounter, 5);

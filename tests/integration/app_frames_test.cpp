@@ -22,6 +22,7 @@
 #include "efis/SharedState.h"
 #include "platform/null/null_toolkit.h"
 #include "simlink/SimLinkClient.h"
+#include "tests/support/bridge_form.h"
 #include "tests/support/child_process.h"
 
 namespace {
@@ -38,9 +39,7 @@ class BridgeFrames : public ::testing::Test {
     ResetSharedState();
   }
   void TearDown() override {
-    SimLinkClose();
-    NullToolkitReset();
-    Form1 = nullptr;
+    testsupport::CloseBridgeForm();
     efis_.Stop();
     sim_.Stop();
     testsupport::RemoveTree(dir_);

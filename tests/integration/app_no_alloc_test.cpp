@@ -7,12 +7,9 @@
 #include <cstdlib>
 #include <new>
 
-#include "app/Unit1.h"
 #include "efis/EfisLink.h"
-#include "efis/FrameMath.h"
 #include "efis/SharedState.h"
-#include "platform/null/null_toolkit.h"
-#include "simlink/SimLinkClient.h"
+#include "tests/support/bridge_form.h"
 #include "tests/support/child_process.h"
 
 namespace {
@@ -42,13 +39,7 @@ TEST(BridgeCycleAllocation, RunningTicksAllocateNothing) {
   ASSERT_TRUE(efis.Start(KORVAN_EFIS_PATH, {}));
   ASSERT_TRUE(efis.WaitForLine("korvan-efis ready", 10000));
 
-  SetExtendedPrecision();  // the cycle converts on this thread
-  NullToolkitReset();
-  ResetCycleState();
-  ResetSharedState();
-  Application->Title = "Korvan EFIS to Flightsim bridge";
-  Form1 = new TForm1(Application);
-  Application->CreateForm(Form1, [](TForm& form) { static_cast<TForm1&>(form).CreateDesign(); });
+  testsupport::OpenBridgeForm();
   ASSERT_TRUE(SimConnected);
   ASSERT_TRUE(EfisLink.EfisConnected);
   auto tick = [] { Form1->FrameTimer1Timer(Form1->FrameTimer1, 1); };
@@ -75,9 +66,7 @@ TEST(BridgeCycleAllocation, RunningTicksAllocateNothing) {
   EXPECT_TRUE(SimConnected) << Form1->Memo1->Lines.Text();
   EXPECT_TRUE(EfisLink.EfisConnected) << Form1->Memo1->Lines.Text();
 
-  SimLinkClose();
-  NullToolkitReset();
-  Form1 = nullptr;
+  testsupport::CloseBridgeForm();
   efis.Stop();
   sim.Stop();
   testsupport::RemoveTree(dir);

@@ -21,6 +21,7 @@
 #include "efis/SharedState.h"
 #include "platform/null/null_toolkit.h"
 #include "simlink/SimLinkClient.h"
+#include "tests/support/bridge_form.h"
 #include "tests/support/child_process.h"
 
 namespace cycletest {
@@ -128,9 +129,7 @@ class BridgeCycle : public ::testing::Test {
   void TearDown() override {
     if (ReaderThread != nullptr) ReaderThread->Kill();  // before the handles it reads go
     ReaderThread = nullptr;
-    SimLinkClose();
-    NullToolkitReset();
-    Form1 = nullptr;
+    testsupport::CloseBridgeForm();
     sim_.Stop();
     second_.Stop();
     testsupport::RemoveTree(dir_);

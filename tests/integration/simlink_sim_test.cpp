@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <set>
@@ -37,6 +39,27 @@ TEST_F(SimLinkSimTest, ReopeningAgainstTheSameModuleSucceedsUnderTheSameName) {
     EXPECT_EQ(SimLink.SimId, 8) << "open " << open;
     SimLinkClose();
   }
+}
+
+// The module looks the atom and its area up once for the link's connection, not for every
+// message: with the atom's file gone behind its back it still serves the link. The link's close
+// ends the connection, the module lets the area go, and nothing is left.
+TEST_F(SimLinkSimTest, AConnectionsExchangesNeedNoFurtherLookup) {
+  StartSim();
+  Open();
+  char atomFile[16];
+  std::snprintf(atomFile, sizeof atomFile, "/%04X", static_cast<unsigned>(SimLink.AreaAtom));
+  ASSERT_EQ(unlink((runtimeDir_ + "/korvan-win32/atoms" + atomFile).c_str()), 0);
+  for (int round = 0; round < 3; ++round) {
+    std::uint16_t qnh = 0;
+    SimResult code = SimAlreadyOpen;
+    ASSERT_TRUE(SimLinkRead(0x0330, 2, &qnh, code));
+    ASSERT_TRUE(SimLinkProcess(code)) << SimResultText[code];
+    EXPECT_EQ(qnh, 16211);
+  }
+  SimLinkClose();
+  EXPECT_EQ(testsupport::FilesUnder(runtimeDir_ + "/korvan-win32/mappings"),
+            std::vector<std::string>{});
 }
 
 TEST_F(SimLinkSimTest, ThirtyReadBatchReturnsTheFixedStateByteForByte) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/posix/posix_handles.h"
 #include "platform/posix/posix_root.h"
 #include "platform/thread.h"
 #include "tests/support/child_process.h"
@@ -242,6 +243,49 @@ TEST_F(PosixDeviceTest, FramesTravelAsWholePackets) {
   EXPECT_TRUE(CloseKernelHandle(h));
   EXPECT_FALSE(WriteDeviceFile(h, frame, sizeof frame, &done));
   EXPECT_EQ(LastError(), kErrorInvalidHandle);
+}
+
+// Nothing is buffered on our side, so a flush asks nothing of the socket: it tells what the
+// last transfer found. A unit gone since is found by the next read or write, and from then on
+// the flush fails too; a new open under the same handle number starts afresh.
+TEST_F(PosixDeviceTest, AFlushTellsWhatTheTransfersFound) {
+  const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE01";
+  const int listener = Listener(path);
+  int peer = -1;
+  Handle h = OpenAnswered(path, listener, 1, &peer);
+  ASSERT_NE(h, kInvalidHandle);
+  const std::uint8_t frame[6] = {2, 0, 1, 6, 0x91, 0x27};
+  std::uint32_t done = 0;
+  ASSERT_TRUE(WriteDeviceFile(h, frame, sizeof frame, &done));
+  EXPECT_TRUE(FlushDeviceFile(h));
+  close(peer);  // the unit goes; nothing has tried the pipe since
+  EXPECT_TRUE(FlushDeviceFile(h));
+  EXPECT_FALSE(WriteDeviceFile(h, frame, sizeof frame, &done));
+  EXPECT_EQ(LastError(), kErrorDeviceNotConnected);
+  EXPECT_FALSE(FlushDeviceFile(h));
+  EXPECT_EQ(LastError(), kErrorDeviceNotConnected);
+  EXPECT_TRUE(CloseKernelHandle(h));
+  EXPECT_FALSE(FlushDeviceFile(h));
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  // Every other number first, then this one again: a fresh open is not marked gone.
+  std::vector<Handle> others;
+  Handle again = kInvalidHandle;
+  for (int i = 0; i < posix::kHandleTableSize && again == kInvalidHandle; ++i) {
+    const Handle next = OpenAnswered(path, listener, 1, &peer);
+    ASSERT_NE(next, kInvalidHandle);
+    if (next == h) {
+      again = next;
+    } else {
+      others.push_back(next);
+      close(peer);
+    }
+  }
+  ASSERT_EQ(again, h);
+  EXPECT_TRUE(FlushDeviceFile(again));
+  EXPECT_TRUE(WriteDeviceFile(again, frame, sizeof frame, &done));
+  CloseKernelHandle(again);
+  close(peer);
+  for (Handle other : others) CloseKernelHandle(other);
 }
 
 TEST_F(PosixDeviceTest, AccessIsChecked) {

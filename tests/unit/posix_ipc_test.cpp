@@ -2,6 +2,7 @@
 // contract prescribes, so other programs speaking it meet the same things.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -393,14 +395,27 @@ struct Serving {
   std::atomic<bool> answer{true};
   std::atomic<std::uint32_t> senderPid{0};
   std::atomic<int> handled{0};
+  std::mutex lock;
+  std::vector<std::uint32_t> connections;  // of each message, in order
+  std::vector<std::uint32_t> ended;        // connections, as they ended
 };
 
 bool Answer(void* context, const ServerMessage& message, std::uint32_t* reply) {
   auto* serving = static_cast<Serving*>(context);
   serving->senderPid = message.senderPid;
+  {
+    std::lock_guard<std::mutex> hold(serving->lock);
+    serving->connections.push_back(message.connection);
+  }
   serving->handled.fetch_add(1);
   *reply = message.msg * 3u + message.wParam * 5u + message.lParam;
   return serving->answer.load();
+}
+
+void Ended(void* context, std::uint32_t connection) {
+  auto* serving = static_cast<Serving*>(context);
+  std::lock_guard<std::mutex> hold(serving->lock);
+  serving->ended.push_back(connection);
 }
 
 // A window of `className` served on its own thread for the life of the object.
@@ -408,7 +423,10 @@ class ServedWindow {
  public:
   ServedWindow(const char* className, Serving* serving)
       : window_(CreateServerWindow(className, Answer, serving)) {
-    if (window_ != nullptr) thread_ = std::thread([this] { ran_ = RunServerWindow(window_); });
+    if (window_ != nullptr) {
+      SetServerConnectionEnd(window_, Ended);
+      thread_ = std::thread([this] { ran_ = RunServerWindow(window_); });
+    }
   }
   ~ServedWindow() { Stop(); }
   bool Stop() {
@@ -475,6 +493,134 @@ TEST_F(PosixIpc, MessagesGoThereAndBack) {
     EXPECT_EQ(serving.senderPid.load(), static_cast<std::uint32_t>(getpid()));
   }
   EXPECT_EQ(serving.handled.load(), 3);
+}
+
+// The messages of a process go on one connection, which the server sees end when an atom is
+// deleted (what it kept for the connection may have been what that atom named).
+TEST_F(PosixIpc, OneConnectionCarriesTheMessagesUntilAnAtomIsDeleted) {
+  Serving serving;
+  ServedWindow server("UIPCMAIN", &serving);
+  const WindowHandle window = FindTopLevelWindow("UIPCMAIN");
+  std::uintptr_t reply = 0;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(SendMessageWithTimeout(window, 1, 2, 3, 30000, &reply));
+  std::vector<std::uint32_t> connections;
+  {
+    std::lock_guard<std::mutex> hold(serving.lock);
+    connections = serving.connections;
+    EXPECT_TRUE(serving.ended.empty());
+  }
+  ASSERT_EQ(connections.size(), 3u);
+  EXPECT_NE(connections[0], 0u);
+  EXPECT_EQ(connections[1], connections[0]);
+  EXPECT_EQ(connections[2], connections[0]);
+
+  const std::uint16_t atom = AddGlobalAtom("korvan-test-name");
+  ASSERT_NE(atom, 0);
+  DeleteGlobalAtom(atom);  // returns once the server has closed its end
+  {
+    std::lock_guard<std::mutex> hold(serving.lock);
+    EXPECT_EQ(serving.ended, std::vector<std::uint32_t>{connections[0]});
+  }
+  // The next message opens a new connection, with a number of its own.
+  ASSERT_TRUE(SendMessageWithTimeout(window, 1, 2, 3, 30000, &reply));
+  std::lock_guard<std::mutex> hold(serving.lock);
+  ASSERT_EQ(serving.connections.size(), 4u);
+  EXPECT_NE(serving.connections[3], connections[0]);
+  EXPECT_NE(serving.connections[3], 0u);
+}
+
+// Two threads at once: one takes the kept connection, the other goes on one of its own, and the
+// server answers both.
+TEST_F(PosixIpc, TwoThreadsSendingAtOnceAreBothAnswered) {
+  Serving serving;
+  ServedWindow server("UIPCMAIN", &serving);
+  const WindowHandle window = FindTopLevelWindow("UIPCMAIN");
+  std::atomic<int> answered{0};
+  auto sender = [&](std::uint32_t msg) {
+    for (int i = 0; i < 200; ++i) {
+      std::uintptr_t reply = 0;
+      if (SendMessageWithTimeout(window, msg, 0, 0, 30000, &reply) && reply == msg * 3u)
+        answered.fetch_add(1);
+    }
+  };
+  std::thread first(sender, 5u), second(sender, 7u);
+  first.join();
+  second.join();
+  EXPECT_EQ(answered.load(), 400);
+}
+
+// A server of the first version of the contract: one message per connection, closed after its
+// reply. Every message still goes through: the sender connects again.
+TEST_F(PosixIpc, AServerThatClosesAfterEachReplyStillWorks) {
+  const std::string path = root_ + "/windows/ONESHOT";
+  ASSERT_FALSE(posix::NamespaceDir("windows").empty());
+  const int listener = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  const sockaddr_un address = AddressAt(path);
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  std::atomic<int> messages{0};
+  std::thread oneShot([&] {
+    while (messages.load() < 5) {
+      const int connection = accept(listener, nullptr, nullptr);
+      unsigned char packet[16];
+      if (recv(connection, packet, sizeof packet, 0) == 16) {
+        const unsigned char reply[8] = {packet[0], 0, 0, 0, 0, 0, 0, 0};
+        send(connection, reply, sizeof reply, MSG_NOSIGNAL);
+        messages.fetch_add(1);
+      }
+      close(connection);  // the lookup's probe sends nothing
+    }
+  });
+  const WindowHandle window = FindTopLevelWindow("ONESHOT");
+  ASSERT_NE(window, 0u);
+  for (std::uint32_t msg = 1; msg <= 5; ++msg) {
+    std::uintptr_t reply = 0;
+    EXPECT_TRUE(SendMessageWithTimeout(window, msg, 0, 0, 30000, &reply)) << msg;
+    EXPECT_EQ(reply, msg);
+  }
+  oneShot.join();
+  close(listener);
+}
+
+// A server that closes a connection with a message in it unread: the sender's wait for the
+// reply ends with ECONNRESET, and the message goes once more on a new connection.
+TEST_F(PosixIpc, AMessageTheServerNeverReadGoesAgainOnANewConnection) {
+  const std::string path = root_ + "/windows/DROPSNEXT";
+  ASSERT_FALSE(posix::NamespaceDir("windows").empty());
+  const int listener = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  const sockaddr_un address = AddressAt(path);
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  std::vector<std::uint32_t> read;  // the messages the server read, in order
+  std::thread server([&] {
+    int connection = -1;
+    auto next = [&] {
+      for (;;) {
+        connection = accept(listener, nullptr, nullptr);
+        unsigned char packet[16];
+        if (recv(connection, packet, sizeof packet, 0) == 16) return packet[0];
+        close(connection);  // the probe
+      }
+    };
+    read.push_back(next());
+    const unsigned char reply[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    send(connection, reply, sizeof reply, MSG_NOSIGNAL);
+    pollfd second{connection, POLLIN, 0};
+    poll(&second, 1, 30000);  // the second message has come: leave it unread
+    close(connection);
+    read.push_back(next());
+    send(connection, reply, sizeof reply, MSG_NOSIGNAL);
+    close(connection);
+  });
+  const WindowHandle window = FindTopLevelWindow("DROPSNEXT");
+  ASSERT_NE(window, 0u);
+  std::uintptr_t reply = 0;
+  EXPECT_TRUE(SendMessageWithTimeout(window, 0x41, 0, 0, 30000, &reply));
+  EXPECT_TRUE(SendMessageWithTimeout(window, 0x42, 0, 0, 30000, &reply));
+  EXPECT_EQ(reply, 1u);
+  server.join();
+  close(listener);
+  EXPECT_EQ(read, (std::vector<std::uint32_t>{0x41, 0x42}));
 }
 
 TEST_F(PosixIpc, AnUnansweredMessageTimesOutAndTheWindowServesOn) {
@@ -683,27 +829,42 @@ TEST(PosixHandles, HandlesAreSmallAndClosedOnce) {
   for (Handle handle : handles) EXPECT_TRUE(CloseKernelHandle(handle));
   EXPECT_FALSE(CloseKernelHandle(handles[0]));
   EXPECT_EQ(LastError(), kErrorInvalidHandle);
-  EXPECT_EQ(posix::DuplicateFd(handles[0]), -1);
+  bool used = false;
+  EXPECT_FALSE(posix::WithHandle(
+      handles[0], [](posix::HandleEntry&, void* flag) { *static_cast<bool*>(flag) = true; },
+      &used));
+  EXPECT_FALSE(used);
   EXPECT_FALSE(CloseKernelHandle(0));
   EXPECT_FALSE(CloseKernelHandle(kInvalidHandle));
 }
 
-TEST(PosixHandles, ClosingASocketEndsAReadBlockedOnItsDuplicate) {
+// A call blocked on a socket handle's own fd (no copy of it) ends once the handle is closed on
+// another thread, and the close waits for it to have ended before the fd goes.
+TEST(PosixHandles, ClosingASocketEndsACallBlockedOnIt) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair), 0);
-  const Handle handle = posix::AllocateHandle(pair[0], posix::CloseSocketEntry, nullptr);
+  const Handle handle = posix::AllocateHandle(pair[0], posix::CloseSocketEntry, nullptr, true);
   ASSERT_NE(handle, 0u);
-  const int fd = posix::DuplicateFd(handle);
-  ASSERT_GE(fd, 0);
-  ssize_t got = -2;
+  struct Blocked {
+    std::atomic<bool> inside{false};
+    ssize_t got = -2;
+  } blocked;
   std::thread reader([&] {
-    char byte;
-    got = read(fd, &byte, 1);
+    posix::WithHandle(
+        handle,
+        [](posix::HandleEntry& entry, void* context) {
+          auto& b = *static_cast<Blocked*>(context);
+          b.inside = true;
+          char byte;
+          b.got = read(entry.fd, &byte, 1);
+        },
+        &blocked);
   });
+  while (!blocked.inside) SleepMs(1);
+  SleepMs(20);  // well inside its read
   EXPECT_TRUE(CloseKernelHandle(handle));
+  EXPECT_EQ(blocked.got, 0);  // ended before the close returned
   reader.join();
-  EXPECT_EQ(got, 0);
-  close(fd);
   close(pair[1]);
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/null/null_toolkit.h"
 #include "platform/toolkit.h"
 #include "platform/toolkit_backend.h"
@@ -339,6 +340,21 @@ TEST_F(ToolkitTest, DoneFalseWithAWakeHintDoesNotSpin) {
   EXPECT_GE(calls, 1u);
   // About 15 when the waits keep time; a spinning loop makes hundreds of thousands.
   EXPECT_LE(calls, 40u);
+}
+
+// A wake hint counts on the millisecond clock of platform/clock.h: the next idle call finds it
+// moved on by the hint, never by less, however far into its millisecond the hint was given.
+TEST_F(ToolkitTest, AWakeHintIsCountedOnTheMillisecondClock) {
+  std::vector<std::uint32_t> clock;
+  Application->OnIdle = [&](TObject*, bool& done) {
+    done = false;
+    clock.push_back(platform::TimeGetTime());
+    if (clock.size() == 20) Application->Terminate();
+    Application->IdleWakeAfter(3);
+  };
+  NullToolkitRunFor(10000);
+  ASSERT_EQ(clock.size(), 20u);
+  for (std::size_t i = 1; i < clock.size(); ++i) EXPECT_GE(clock[i] - clock[i - 1], 3u) << i;
 }
 
 TEST_F(ToolkitTest, DoneFalseWithoutAHintCallsAgainAtOnce) {

@@ -1,0 +1,9 @@
+# The floor of the Windows figures: a bare Win32 window with a 50 ms timer, run under the same
+# Wine beside korvan-bridge.exe by `korvan-bench --only windows` (a Linux program: it starts the
+# Windows build's programs through tests/wine/wine-run.sh).
+if(WIN32)
+  add_executable(bare-win32-window WIN32 ${CMAKE_CURRENT_LIST_DIR}/bare_win32_window.c)
+else()
+  target_sources(korvan-bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/windows_bench.cpp)
+  target_compile_definitions(korvan-bench PRIVATE KORVAN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endif()
