@@ -81,6 +81,23 @@ void OnRecord(void* context, const sim::RecordView& record) {
     sim::FlightClientWrote(record.offset, record.size);
 }
 
+// --poison-doubles: clean and poisoned episodes in turn, the poisons in their order. Said once
+// as each episode begins.
+void PoisonForThisExchange() {
+  if (Options.poisonCount == 0) return;
+  const std::uint32_t episode = (Exchanges - 1) / Options.poisonEpisode;
+  const bool begins = (Exchanges - 1) % Options.poisonEpisode == 0;
+  if (episode % 2 == 0) {
+    if (!Options.fly) sim::RestoreFixedDoubles();
+    if (begins) Say("korvan-sim: episode %u from exchange %u: clean doubles", episode, Exchanges);
+    return;
+  }
+  const double value = Options.poison[(episode / 2) % Options.poisonCount];
+  sim::PoisonFixedDoubles(value);
+  if (begins)
+    Say("korvan-sim: episode %u from exchange %u: every double is %g", episode, Exchanges, value);
+}
+
 // Handles the batch in the area named by `atom`; returns the reply.
 std::uint32_t ServeBatch(std::uint32_t atom) {
   char name[256];
@@ -108,6 +125,7 @@ std::uint32_t ServeBatch(std::uint32_t atom) {
 
   sim::BeginRecordBatch(Exchanges);
   if (Options.fly) Fly();
+  PoisonForThisExchange();
   const sim::ExchangeResult result = sim::RunExchange(area, size, OnRecord, nullptr);
   char damage[256] = "";
   if (!result.accepted) {
@@ -134,7 +152,7 @@ bool HandleMessage(void*, const platform::ServerMessage& message, std::uint32_t*
   }
   ++Exchanges;
   bool answered = false;
-  if (Options.neverAnswer) {
+  if (Options.neverAnswer || (Options.silentAfter != 0 && Exchanges > Options.silentAfter)) {
     if (Options.verbose) Say("exchange %u: not answered", Exchanges);
   } else {
     Delay(Options.delayMs);
