@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_handles.h"
 #include "platform/posix/posix_root.h"
 #include "platform/posix/posix_thread.h"
@@ -238,6 +239,26 @@ int BeginTransfer(Handle file, std::uint32_t access, const void* buffer, std::ui
   return -1;
 }
 
+// One packet, sent whole within kDeviceWriteBoundMs. The common case is one non-blocking send; only
+// a unit whose socket is full is waited for, and one that takes nothing in time fails the write
+// (ETIMEDOUT) rather than holding the caller for as long as it hangs.
+ssize_t SendWithin(int fd, const void* buffer, std::uint32_t size) {
+  std::uint64_t deadline = 0;
+  for (;;) {
+    const ssize_t n = send(fd, buffer, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0 || (errno != EAGAIN && errno != EINTR)) return n;
+    if (errno == EINTR) continue;
+    if (deadline == 0) deadline = posix::MonotonicMs() + kDeviceWriteBoundMs;
+    pollfd p{fd, POLLOUT, 0};
+    const int rc = poll(&p, 1, posix::PollTimeoutUntil(deadline));
+    if (rc == 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    if (rc < 0 && errno != EINTR) return -1;
+  }
+}
+
 }  // namespace
 
 DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std::uint32_t flags) {
@@ -382,14 +403,13 @@ bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::u
   bool result = false;
   const int fd = BeginTransfer(file, kGenericWrite, buffer, size, done, &result);
   if (fd < 0) return result;
-  ssize_t n;
-  do {
-    n = send(fd, buffer, size, MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
-  int error = errno;
+  const ssize_t n = SendWithin(fd, buffer, size);
+  const int error = errno;
   close(fd);
   if (n < 0) {
-    SetLastError(error == EMSGSIZE ? kErrorInvalidParameter : EndedError(file));
+    SetLastError(error == ETIMEDOUT  ? kErrorOperationAborted
+                 : error == EMSGSIZE ? kErrorInvalidParameter
+                                     : EndedError(file));
     return false;
   }
   if (done != nullptr) *done = static_cast<std::uint32_t>(n);
