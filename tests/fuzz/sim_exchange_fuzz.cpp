@@ -97,6 +97,10 @@ int main(int argc, char** argv) {
       iterations = std::strtol(argv[++i], nullptr, 10);
       continue;
     }
+    if (std::strcmp(argv[i], "--max-len") == 0 && i + 1 < argc) {
+      ++i;  // the structured inputs below have their own sizes
+      continue;
+    }
     // A corpus directory or file: replay every input.
     std::error_code error;
     std::vector<std::filesystem::path> inputs;
