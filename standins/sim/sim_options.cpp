@@ -2,7 +2,9 @@
 // running a module that does something else. Numeric options come from one table.
 #include "standins/sim/sim_options.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -127,8 +129,11 @@ bool ParsePoison(const char* value, SimOptions& options) {
       number = std::numeric_limits<double>::infinity();
     } else if (std::strcmp(word, "-inf") == 0) {
       number = -std::numeric_limits<double>::infinity();
-    } else if (!standins::ParseNumber(word, NumberKind::Real, -1.7e308, 1.7e308, &number)) {
-      return false;
+    } else {
+      // A number as C writes it, exponent and all (1e300: beyond every integer field).
+      char* end = nullptr;
+      number = std::strtod(word, &end);
+      if (end == word || *end != '\0' || !std::isfinite(number)) return false;
     }
     options.poison[options.poisonCount++] = number;
     if (end == nullptr) return true;
