@@ -784,6 +784,34 @@ TEST_F(PosixIpc, TheRootFollowsXdgRuntimeDirWhenItIsADirectory) {
   EXPECT_EQ(AddGlobalAtom("x"), 0);
 }
 
+// Another local user who made the root, or a directory in it, first could watch or feed every
+// exchange: such a directory is refused, never used nor taken over. Only root can hand a
+// directory to another user, so elsewhere there is nothing to plant.
+TEST_F(PosixIpc, ARootOrDirectoryOfAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a directory to another user";
+  const uid_t other = 65534;
+  ASSERT_EQ(mkdir(root_.c_str(), 0700), 0);
+  ASSERT_EQ(chown(root_.c_str(), other, other), 0);
+  EXPECT_EQ(posix::NamespaceRoot(), "");
+  EXPECT_EQ(CreateSharedArea("x", 16), 0u);
+  EXPECT_EQ(AddGlobalAtom("x"), 0);
+  EXPECT_EQ(posix::NamespaceDir("mappings"), "");
+  EXPECT_FALSE(Exists(root_ + "/mappings"));
+  struct stat st {};
+  ASSERT_EQ(lstat(root_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, other);  // not taken over
+
+  // The root ours, one level in someone else's.
+  ASSERT_EQ(chown(root_.c_str(), geteuid(), getegid()), 0);
+  ASSERT_EQ(mkdir((root_ + "/mappings").c_str(), 0700), 0);
+  ASSERT_EQ(chown((root_ + "/mappings").c_str(), other, other), 0);
+  ASSERT_EQ(mkdir((root_ + "/atoms").c_str(), 0700), 0);
+  ASSERT_EQ(chown((root_ + "/atoms").c_str(), other, other), 0);
+  EXPECT_EQ(CreateSharedArea("x", 16), 0u);
+  EXPECT_EQ(AddGlobalAtom("x"), 0);
+  EXPECT_FALSE(Exists(root_ + "/mappings/x"));
+}
+
 TEST(PosixIpcErrors, TheLastErrorIsPerThreadAndSleepKeepsIt) {
   SetLastError(kErrorTimeout);
   std::uint32_t seen = 99;
