@@ -20,6 +20,7 @@
 #include "efis/SharedState.h"
 #include "platform/device.h"
 #include "platform/thread.h"
+#include "tests/fuzz/fuzz_support.h"
 
 // What EfisReader.cpp uses of the rest of the EFIS link, and the read it makes.
 TEfisLink EfisLink;
@@ -31,11 +32,7 @@ const std::uint8_t* ReadData = nullptr;
 std::size_t ReadSize = 0;
 int Pauses = 0;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "efis_reader_fuzz: %s\n", what);
-  std::abort();
-}
+using fuzzsupport::Check;
 
 struct Shared {
   std::uint16_t heldQnh;

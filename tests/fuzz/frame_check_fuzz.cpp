@@ -14,14 +14,11 @@
 
 #include "standins/efis/frame_check.h"
 #include "standins/efis/frame_decode.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "frame_check_fuzz: %s\n", what);
-  std::abort();
-}
+using fuzzsupport::Check;
 
 std::size_t CatalogueSize(std::uint8_t type) {
   static const std::size_t sizes[16] = {30, 64, 64, 20, 43, 24, 6, 0, 0, 0, 0, 37, 9, 9, 0, 20};

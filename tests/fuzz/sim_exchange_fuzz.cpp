@@ -17,18 +17,12 @@
 #include "standins/sim/sim_exchange.h"
 #include "standins/sim/sim_rewrite.h"
 #include "standins/sim/sim_space.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
-std::uint32_t Get32(const std::uint8_t* at) {
-  return at[0] | at[1] << 8 | at[2] << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "sim_exchange_fuzz: %s\n", what);
-  std::abort();
-}
+using fuzzsupport::Check;
+using fuzzsupport::Get32;
 
 }  // namespace
 

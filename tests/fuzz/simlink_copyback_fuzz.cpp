@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "simlink/SimLinkClient.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tests/unit/fake_ipc.h"
 
 namespace {
@@ -32,15 +33,8 @@ struct Planned {
   std::vector<std::uint8_t> memory;  // guard, destination, guard (reads with a destination)
 };
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "simlink_copyback_fuzz: %s\n", what);
-  std::abort();
-}
-
-std::uint32_t Get32(const std::uint8_t* at) {
-  return at[0] | at[1] << 8 | at[2] << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
+using fuzzsupport::Check;
+using fuzzsupport::Get32;
 
 // The batch of selector `s`: up to 24 records, most of a few bytes, some of a few hundred, some
 // empty, some reads without a destination. The same selector always makes the same batch.

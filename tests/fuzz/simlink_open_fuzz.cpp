@@ -21,21 +21,15 @@
 #include <cstring>
 
 #include "simlink/SimLinkClient.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tests/unit/fake_ipc.h"
 
 namespace {
 
 constexpr std::size_t kChunk = 12;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "simlink_open_fuzz: %s\n", what);
-  std::abort();
-}
-
-std::uint32_t Get32(const std::uint8_t* at) {
-  return at[0] | at[1] << 8 | at[2] << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
+using fuzzsupport::Check;
+using fuzzsupport::Get32;
 
 // Puts `chunk`'s words into the reads of 0x3304 and 0x3308, walking the records as a module
 // does, then its stray change.

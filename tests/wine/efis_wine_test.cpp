@@ -109,6 +109,12 @@ class EfisWineTest : public ::testing::Test {
     EfisCloseHandles();
     EfisAttachWindow(nullptr, nullptr);
   }
+  // Opens both channels to the unit's pipes, as a click on "Reconnect to EFIS " would.
+  void OpenChannelsTo(const PipeUnit& unit) {
+    EfisLink.DevicePath = unit.base;
+    EfisLink.EfisConnected = true;
+    EfisOpenChannels();
+  }
   TMemo log{nullptr};
   TButton button{nullptr};
 };
@@ -197,9 +203,7 @@ TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
 TEST_F(EfisWineTest, WriteToAClosedPipeIsASendFailure) {
   PipeUnit unit(2);
   ASSERT_TRUE(unit.Made());
-  EfisLink.DevicePath = unit.base;
-  EfisLink.EfisConnected = true;
-  EfisOpenChannels();
+  OpenChannelsTo(unit);
   ASSERT_TRUE(EfisLink.EfisConnected);
   button.SetEnabled(false);
   unit.StartReading();
@@ -222,9 +226,7 @@ TEST_F(EfisWineTest, WriteToAClosedPipeIsASendFailure) {
 TEST_F(EfisWineTest, AWriteTheUnitDoesNotTakeFailsWithinTheBound) {
   PipeUnit unit(1000);  // never reads
   ASSERT_TRUE(unit.Made());
-  EfisLink.DevicePath = unit.base;
-  EfisLink.EfisConnected = true;
-  EfisOpenChannels();
+  OpenChannelsTo(unit);
   ASSERT_TRUE(EfisLink.EfisConnected);
   button.SetEnabled(false);
   InitEfisFrames();
@@ -254,9 +256,7 @@ TEST_F(EfisWineTest, AWriteTheUnitDoesNotTakeFailsWithinTheBound) {
 TEST_F(EfisWineTest, AFlushTheUnitDoesNotAnswerEndsWithinTheBound) {
   PipeUnit unit(1000);  // never reads
   ASSERT_TRUE(unit.Made());
-  EfisLink.DevicePath = unit.base;
-  EfisLink.EfisConnected = true;
-  EfisOpenChannels();
+  OpenChannelsTo(unit);
   ASSERT_TRUE(EfisLink.EfisConnected);
   InitEfisFrames();
   const ULONGLONG start = GetTickCount64();
