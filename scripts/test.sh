@@ -55,7 +55,7 @@ step_soak-start() {
       cmake --preset linux-release -DKORVAN_SOAK_SECONDS="$1" &&
         nice -n 5 cmake --build --preset linux-release -j1 --target korvan-bridge korvan-sim \
           korvan-efis &&
-        ctest --preset linux-release -L soak --output-on-failure
+        ctest --preset linux-release -L soak -V
     } >"$2/soak.log" 2>&1
     echo $? >"$2/status"' soak "${KORVAN_SOAK_SECONDS:-600}" "$soak_dir" &
   echo $! >"$soak_dir/pid"
@@ -72,7 +72,7 @@ step_soak-verdict() {
     sleep 5
   done
   rm -f "$soak_dir/pid"
-  grep -E '^soak: |FAIL|soak.sh: passed|tests passed|tests failed' "$soak_dir/soak.log" || true
+  grep -E 'soak: [0-9]+ s;|FAIL|soak.sh: passed|tests passed|tests failed' "$soak_dir/soak.log" || true
   return "$(cat "$soak_dir/status")"
 }
 
