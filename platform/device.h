@@ -29,7 +29,8 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorNoMoreItems = 259;
 inline constexpr std::uint32_t kErrorInvalidFlags = 1004;
 inline constexpr std::uint32_t kErrorInvalidUserBuffer = 1784;
-inline constexpr std::uint32_t kErrorOperationAborted = 995;  // the reading thread was killed
+// A killed reading thread (POSIX), a write the device did not take in time.
+inline constexpr std::uint32_t kErrorOperationAborted = 995;
 
 // Argument values of the calls below, as Windows defines them.
 inline constexpr std::uint32_t kDigcfPresent = 0x02;
@@ -151,15 +152,20 @@ bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t
 
 // WriteFile(file, buffer, size, done, NULL): hands the whole buffer to the device as one frame;
 // *done (done may be null) gets the count written. A size of 0 succeeds and sends nothing
-// (POSIX).
+// (POSIX). A write the device has not taken within kDeviceWriteBoundMs fails: a unit that
+// stops reading its pipe costs its writer that long, not as long as it hangs. Win32 cancels
+// the synchronous WriteFile (CancelSynchronousIo from a timer); POSIX sends without blocking
+// and waits for room only while the socket is full.
 // Returns  true once the device has the frame; false on failure.
 // Errors   kErrorDeviceNotConnected: the device is gone.
+//          kErrorOperationAborted: the device did not take the frame within the bound.
 //          kErrorAccessDenied: the handle has no write access.
 //          kErrorInvalidHandle: the handle is not open.
 //          POSIX: kErrorInvalidParameter for a null buffer or a frame too large for the socket.
-// Thread   any (the bridge: the user-interface thread).
-// Blocks   while the device does not take the frame (a unit that stops reading its pipe). No
-//          time limit here.
+// Thread   any (the bridge: the user-interface thread). Win32: the writes and flushes of a
+//          process are made one at a time.
+// Blocks   while the device does not take the frame, at most about kDeviceWriteBoundMs.
+inline constexpr std::uint32_t kDeviceWriteBoundMs = 2000;
 bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done);
 
 // FlushFileBuffers(file).
@@ -168,8 +174,10 @@ bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::u
 //          device gone (one gone since is found by the next read or write).
 // Errors   kErrorDeviceNotConnected: the device is gone. kErrorAccessDenied: no write access.
 //          kErrorInvalidHandle: the handle is not open.
+//          Win32: kErrorOperationAborted when it has not returned within kDeviceWriteBoundMs.
 // Thread   any (the bridge: the user-interface thread).
-// Blocks   Win32: until the driver has passed on what was written. POSIX: no.
+// Blocks   Win32: until the driver has passed on what was written (a named pipe: until the other
+//          end has read it), at most about kDeviceWriteBoundMs. POSIX: no.
 bool FlushDeviceFile(Handle file);
 
 }  // namespace platform

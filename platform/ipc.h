@@ -118,6 +118,17 @@ void* MapSharedArea(Handle mapping);
 // start of a view. LastError unchanged. Thread: any. Blocks: no.
 std::uint32_t SharedAreaSize(const void* view);
 
+// Whether the area behind a view of MapSharedArea still holds all of its bytes. Win32: always
+// (a section cannot shrink). POSIX: false once an access into the view found the area's file
+// cut shorter than the view by another process. Such an access would die of SIGBUS; instead
+// the layer's SIGBUS handler puts private zero-filled memory in the view's place, the access
+// completes on it, and so does every later one, until UnmapSharedArea. The handler is the
+// process's from the first MapSharedArea on; a SIGBUS outside every view goes on to the
+// handler that was there before it, or kills the process as it would have.
+// Returns  true for an intact view; false for a cut one, null, or what is not a view.
+// Thread   any.   Blocks  no.
+bool SharedAreaIntact(const void* view);
+
 // UnmapViewOfFile.
 // Returns  true once the view is gone; false on failure.
 // Errors   kErrorInvalidAddress: null, or an address that is not the start of a view.

@@ -11,6 +11,8 @@ want() { for p in "$@"; do have_pkg "$p" || need+=("$p"); done; }
 want cmake g++ make pkg-config libgtest-dev googletest libgtk-3-dev xvfb x11-utils xdotool imagemagick
 if [ "$what" = test ]; then
   want g++-mingw-w64-x86-64-posix wine wine64
+  # The fuzz targets: clang 14 with libFuzzer and the sanitizers' runtime.
+  want clang-14 libclang-rt-14-dev
 fi
 
 if [ ${#need[@]} -gt 0 ]; then

@@ -11,7 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-STEPS=(deps linux-build linux-test e2e bench tsan windows-build wine-prefix windows-test)
+STEPS=(deps linux-build soak-start linux-test e2e bench tsan fuzz windows-build wine-prefix
+  windows-test soak-verdict)
 
 step_deps() { scripts/install-deps.sh test; }
 
@@ -20,7 +21,7 @@ step_linux-build() {
   cmake --build --preset linux -j2
 }
 
-step_linux-test() { ctest --preset linux -j2 -LE 'e2e|bench'; }
+step_linux-test() { ctest --preset linux -j2 -LE 'e2e|bench|soak'; }
 
 # The three programs together, one test at a time: each runs a whole flight.
 step_e2e() { ctest --preset linux -L e2e; }
@@ -38,6 +39,48 @@ step_tsan() {
   cmake --preset linux-tsan
   cmake --build --preset linux-tsan -j2 --target app_reader_stress_test korvan-sim korvan-efis
   ctest --preset linux-tsan -R '^ReaderStress\.'
+}
+
+# libFuzzer (clang 14, AddressSanitizer and UBSan) on the bridge's and the stand-ins' parsers,
+# two targets at a time, each for KORVAN_FUZZ_SECONDS (30 by default); a crash fails the step.
+step_fuzz() {
+  cmake --preset linux-fuzz -DKORVAN_FUZZ_SECONDS="${KORVAN_FUZZ_SECONDS:-30}"
+  cmake --build --preset linux-fuzz -j2
+  ctest --preset linux-fuzz -j2 -L fuzz
+}
+
+# The soak (tests/e2e/soak.sh): the whole system for KORVAN_SOAK_SECONDS (600 by default) on
+# the release build, started in the background right after the Linux build so that it overlaps
+# the later steps; soak-verdict, the last step, waits for it and fails when it failed.
+soak_dir=build/soak
+step_soak-start() {
+  mkdir -p "$soak_dir"
+  rm -f "$soak_dir/status"
+  # A session of its own: a failed step ends it, and everything it started, by its id.
+  setsid bash -c '
+    {
+      cmake --preset linux-release -DKORVAN_SOAK_SECONDS="$1" &&
+        nice -n 5 cmake --build --preset linux-release -j1 --target korvan-bridge korvan-sim \
+          korvan-efis &&
+        ctest --preset linux-release -L soak -V
+    } >"$2/soak.log" 2>&1
+    echo $? >"$2/status"' soak "${KORVAN_SOAK_SECONDS:-600}" "$soak_dir" &
+  echo $! >"$soak_dir/pid"
+  echo "soak running in the background (log: $soak_dir/soak.log)"
+}
+
+step_soak-verdict() {
+  if [ ! -f "$soak_dir/pid" ] && [ ! -f "$soak_dir/status" ]; then step_soak-start; fi
+  while [ ! -f "$soak_dir/status" ]; do
+    if ! kill -0 "$(cat "$soak_dir/pid")" 2>/dev/null && [ ! -f "$soak_dir/status" ]; then
+      echo "the soak ended without a verdict"
+      return 1
+    fi
+    sleep 5
+  done
+  rm -f "$soak_dir/pid"
+  grep -E 'soak: [0-9]+ s;|FAIL|soak.sh: passed|tests passed|tests failed' "$soak_dir/soak.log" || true
+  return "$(cat "$soak_dir/status")"
 }
 
 step_windows-build() {
@@ -71,6 +114,11 @@ times=()
 current=""
 report() {
   local status=$?
+  # A soak still running when the command ends early goes with it.
+  if [ -f "$soak_dir/pid" ]; then
+    kill -- -"$(cat "$soak_dir/pid")" 2>/dev/null
+    rm -f "$soak_dir/pid"
+  fi
   [ -n "$current" ] && times+=("$(printf '%-14s %4d s  FAILED' "$current" $((SECONDS - begun)))")
   [ ${#times[@]} -gt 0 ] && printf '==> %s\n' "${times[@]}"
   return $status

@@ -106,15 +106,19 @@ std::uint32_t Queue(std::uint32_t id, std::uint32_t offset, std::uint32_t size, 
   return record.reference;
 }
 
-// True when every record stands in the area as this client laid it out. A module must leave
-// ids, offsets, sizes and references alone; one that changed any has not handled this batch.
+// The module's reply, taken out of the area in one copy before anything in it is judged: what the
+// module (still running, or truncating the area) does to the area afterwards changes nothing.
+std::uint8_t Reply[kSimBatchLimit];
+
+// True when every record of the reply stands as this client laid it out. The module promises to
+// leave ids, sizes and references alone; one that changed any has not handled this batch. The
+// offset is not part of that promise and the copy-back never uses it.
 bool BatchIntact() {
   std::uint32_t position = 0;
   for (std::uint32_t index = 0; index < QueuedCount; ++index) {
     const QueuedRecord& record = Queued[index];
-    const std::uint8_t* at = SimLink.AreaView + position;
-    if (Get32(at) != record.id || Get32(at + 4) != record.offset || Get32(at + 8) != record.size)
-      return false;
+    const std::uint8_t* at = Reply + position;
+    if (Get32(at) != record.id || Get32(at + 8) != record.size) return false;
     if (record.id == kSimReadId) {
       if (Get32(at + 12) != record.reference) return false;
       position += kReadHeader + record.size;
@@ -126,19 +130,26 @@ bool BatchIntact() {
 }
 
 // Copies each read's data into its destination. Positions, sizes and destinations all come from
-// this client's own table, so nothing in the area can steer a copy elsewhere.
+// this client's own table, so nothing in the reply can steer a copy elsewhere.
 void CopyBack() {
   std::uint32_t position = 0;
   for (std::uint32_t index = 0; index < QueuedCount; ++index) {
     const QueuedRecord& record = Queued[index];
     if (record.id == kSimReadId) {
       if (record.destination != nullptr && record.size != 0)
-        std::memcpy(record.destination, SimLink.AreaView + position + kReadHeader, record.size);
+        std::memcpy(record.destination, Reply + position + kReadHeader, record.size);
       position += kReadHeader + record.size;
     } else {
       position += kWriteHeader + record.size;
     }
   }
+}
+
+// Ends a failed exchange: the batch is spent.
+bool FailExchange(SimResult failure, SimResult& code) {
+  QueuedCount = 0;
+  code = failure;
+  return false;
 }
 
 }  // namespace
@@ -209,8 +220,11 @@ bool SimLinkProcess(SimResult& code) {
     code = SimNoRequests;
     return false;
   }
+  const std::uint32_t used = UsedBytes();
   Put32(SimLink.WritePos, 0);
   SimLink.WritePos = SimLink.AreaView;
+  // An area cut short under the link (POSIX) lost the batch: there is nothing to send.
+  if (!platform::SharedAreaIntact(SimLink.AreaView)) return FailExchange(SimBadData, code);
 
   bool sent = false;
   std::uintptr_t reply = 0;
@@ -220,15 +234,16 @@ bool SimLinkProcess(SimResult& code) {
     if (!sent) platform::SleepMs(kSendPauseMs);
   }
   if (!sent) {
-    QueuedCount = 0;
-    code = platform::LastError() == 0 ? SimTimedOut : SimSendFailed;
-    return false;
+    // Windows reports a timed-out send as ERROR_TIMEOUT, not 0: both mean the module is there
+    // but does not answer.
+    const std::uint32_t error = platform::LastError();
+    const bool timedOut = error == 0 || error == platform::kErrorTimeout;
+    return FailExchange(timedOut ? SimTimedOut : SimSendFailed, code);
   }
-  if (reply != 1 || !BatchIntact()) {
-    QueuedCount = 0;
-    code = SimBadData;
-    return false;
-  }
+  if (reply != 1) return FailExchange(SimBadData, code);
+  std::memcpy(Reply, SimLink.AreaView, used);
+  if (!platform::SharedAreaIntact(SimLink.AreaView) || !BatchIntact())
+    return FailExchange(SimBadData, code);
   CopyBack();
   QueuedCount = 0;
   code = SimOkay;

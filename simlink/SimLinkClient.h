@@ -95,9 +95,12 @@ bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, 
 // Sends the batch (up to ten attempts of 400 ms, 10 ms apart) and copies the read results back.
 // The batch is spent whatever the outcome; a failure does not close the link.
 // Codes    SimNotOpen: the link is closed. SimNoRequests: nothing queued.
-//          SimTimedOut: no attempt answered and the last error was 0. SimSendFailed: no attempt
-//          answered, any other last error (a Windows timeout reports 1460: this code).
-//          SimBadData: the answer was not 1, or the module changed a record's id, offset, size or
-//          reference (then nothing is copied back).
+//          SimTimedOut: no attempt answered and the last error was 0 or kErrorTimeout (1460,
+//          what Windows and the POSIX layer report for a module that does not answer).
+//          SimSendFailed: no attempt answered, any other last error (the window is gone).
+//          SimBadData: the answer was not 1, the module changed a record's id, size or
+//          reference (then nothing is copied back; a changed offset is no fault), or the area
+//          was cut short under the link (POSIX: then nothing is sent either, and only a new
+//          open makes a usable area).
 // Blocks   until the module answers; about 4.1 s when it never does.
 bool SimLinkProcess(SimResult& code);

@@ -1,6 +1,7 @@
 // The toolkit on GTK 3: one GtkWindow per form, its controls placed absolutely in a GtkFixed at
 // the design's client-area coordinates.
 #include "platform/gtk/gtk_toolkit.h"
+#include "platform/gtk/gtk_stop_signals.h"
 
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
@@ -66,6 +67,7 @@ void EnsureInitialized() {
     std::exit(1);
   }
   Initialized = true;
+  GtkCloseOnStopSignals();
 }
 
 // ---- The peers mirror the portable state ----

@@ -1,13 +1,17 @@
 // Global atoms: R/atoms/HHHH holding the name. A fresh atom file is written in full under a
 // private name and then linked to the first free value, so no reader ever sees it half-written
-// and two processes adding at once never get the same value.
+// and two processes adding at once never get the same value. The process that added an atom
+// holds a shared flock on its file until it deletes it: an atom that nobody holds was left by a
+// process that no longer exists, and its value is free again (posix_private_file.h).
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/ipc.h"
@@ -21,6 +25,10 @@ namespace {
 
 constexpr std::uint32_t kFirstAtom = 0xC000;
 constexpr std::uint32_t kLastAtom = 0xFFFF;
+
+// The fd (+ 1; 0: none) by which this process holds each atom it added.
+std::mutex HeldLock;
+int HeldAtoms[kLastAtom - kFirstAtom + 1];
 
 void AtomPath(const std::string& dir, std::uint32_t atom, char* path, std::size_t size) {
   std::snprintf(path, size, "%s/%04X", dir.c_str(), static_cast<unsigned>(atom));
@@ -42,9 +50,10 @@ struct FreshAtom {
   const char* name;
 };
 
+// The name, and the hold of its adder, before anyone can find it.
 bool WriteName(int fd, const void* context) {
   const char* name = static_cast<const FreshAtom*>(context)->name;
-  return WriteAll(fd, name, std::strlen(name));
+  return WriteAll(fd, name, std::strlen(name)) && flock(fd, LOCK_SH) == 0;
 }
 
 // The atoms in order: the first free one is taken.
@@ -76,7 +85,12 @@ std::uint16_t AddGlobalAtom(const char* name) {
     SetLastError(errno == EEXIST ? kErrorNotEnoughMemory : posix::ErrorFromErrno(errno));
     return 0;
   }
-  close(fd);
+  {
+    std::lock_guard<std::mutex> hold(HeldLock);
+    // An atom of ours under this value that another process deleted: ours no longer.
+    if (HeldAtoms[taken] != 0) close(HeldAtoms[taken] - 1);
+    HeldAtoms[taken] = fd + 1;
+  }
   return static_cast<std::uint16_t>(kFirstAtom + taken);
 }
 
@@ -84,11 +98,20 @@ void DeleteGlobalAtom(std::uint16_t atom) {
   if (atom < kFirstAtom) return;
   // A server may still hold what this atom named for one of our connections.
   posix::EndWindowConnections();
+  int held = -1;
+  {
+    std::lock_guard<std::mutex> hold(HeldLock);
+    held = HeldAtoms[atom - kFirstAtom] - 1;
+    HeldAtoms[atom - kFirstAtom] = 0;
+  }
+  // Ours or another process's: Windows lets any process delete a global atom.
   const std::string dir = posix::NamespaceDir("atoms");
-  if (dir.empty()) return;
-  char path[4096];
-  AtomPath(dir, atom, path, sizeof path);
-  unlink(path);
+  if (!dir.empty()) {
+    char path[4096];
+    AtomPath(dir, atom, path, sizeof path);
+    unlink(path);
+  }
+  if (held >= 0) close(held);
 }
 
 std::uint32_t GetGlobalAtomName(std::uint16_t atom, char* buffer, std::uint32_t size) {

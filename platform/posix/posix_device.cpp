@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_handles.h"
 #include "platform/posix/posix_root.h"
 #include "platform/posix/posix_thread.h"
@@ -254,13 +255,32 @@ void ReadCall(HandleEntry& entry, Transfer& transfer) {
   transfer.error = 0;
 }
 
+// One packet, sent whole within kDeviceWriteBoundMs. The common case is one non-blocking send; only
+// a unit whose socket is full is waited for, and one that takes nothing in time fails the write
+// (ETIMEDOUT) rather than holding the caller for as long as it hangs.
+ssize_t SendWithin(int fd, const void* buffer, std::uint32_t size) {
+  std::uint64_t deadline = 0;
+  for (;;) {
+    const ssize_t n = send(fd, buffer, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0 || (errno != EAGAIN && errno != EINTR)) return n;
+    if (errno == EINTR) continue;
+    if (deadline == 0) deadline = posix::MonotonicMs() + kDeviceWriteBoundMs;
+    pollfd p{fd, POLLOUT, 0};
+    const int rc = poll(&p, 1, posix::PollTimeoutUntil(deadline));
+    if (rc == 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    if (rc < 0 && errno != EINTR) return -1;
+  }
+}
+
 void WriteCall(HandleEntry& entry, Transfer& transfer) {
-  ssize_t n;
-  do {
-    n = send(entry.fd, transfer.buffer, transfer.size, MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = SendWithin(entry.fd, transfer.buffer, transfer.size);
   if (n < 0) {
-    transfer.error = errno == EMSGSIZE ? kErrorInvalidParameter : EndedError(transfer.file);
+    transfer.error = errno == ETIMEDOUT  ? kErrorOperationAborted
+                     : errno == EMSGSIZE ? kErrorInvalidParameter
+                                         : EndedError(transfer.file);
     return;
   }
   transfer.done = static_cast<std::uint32_t>(n);

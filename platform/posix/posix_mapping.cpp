@@ -3,13 +3,20 @@
 // holds it"; a file nobody locks was left by a process that died, and is replaced. A fresh
 // file is sized and locked under a private name before it is linked to its name, so no one
 // ever finds it unlocked or short.
+//
+// Any process of the user can still cut an area's file short under our views (ftruncate). An
+// access past the new end would raise SIGBUS; as Wayland's wl_shm does with a client's pool,
+// the handler here covers the whole view with private zero-filled memory, marks the view
+// broken (SharedAreaIntact) and lets the access complete.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -23,6 +30,8 @@
 
 namespace platform {
 namespace {
+
+using posix::NamesFile;
 
 // One open area of this process, shared by its handle and its views: the file goes away with
 // the last of them (as a Windows section outlives its handle while a view is mapped).
@@ -48,11 +57,52 @@ std::mutex AreaLock;
 Area Areas[kAreas];
 View Views[kViews];
 
-bool NamesFile(const char* path, int fd) {
-  struct stat named {
-  }, held{};
-  return lstat(path, &named) == 0 && fstat(fd, &held) == 0 && named.st_dev == held.st_dev &&
-         named.st_ino == held.st_ino;
+// The views as the SIGBUS handler sees them, slot for slot with Views. A handler can take no
+// lock: a slot's start is published after its mapping exists and withdrawn before it goes.
+struct GuardedView {
+  std::atomic<std::uintptr_t> start{0};
+  std::atomic<std::size_t> size{0};
+  std::atomic<bool> broken{false};
+};
+GuardedView Guarded[kViews];
+struct sigaction PreviousBusAction;
+std::once_flag BusHandlerInstalled;
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  for (GuardedView& view : Guarded) {
+    const std::uintptr_t start = view.start.load(std::memory_order_acquire);
+    const std::size_t size = view.size.load(std::memory_order_relaxed);
+    if (start == 0 || address - start >= size) continue;
+    // The pages past the file's new end are gone; private zeros take the view's place, so the
+    // faulting access and all that follow complete there.
+    if (mmap(reinterpret_cast<void*>(start), size, PROT_READ | PROT_WRITE,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
+      break;
+    }
+    view.broken.store(true, std::memory_order_release);
+    return;
+  }
+  // Not one of ours: to the handler from before, or the default action.
+  if ((PreviousBusAction.sa_flags & SA_SIGINFO) != 0 && PreviousBusAction.sa_sigaction != nullptr) {
+    PreviousBusAction.sa_sigaction(signal, info, context);
+    return;
+  }
+  if (PreviousBusAction.sa_handler != SIG_DFL && PreviousBusAction.sa_handler != SIG_IGN) {
+    PreviousBusAction.sa_handler(signal);
+    return;
+  }
+  sigaction(SIGBUS, &PreviousBusAction, nullptr);
+  // A fault comes back when the access is retried; a sent SIGBUS is sent again.
+  if (info->si_code <= 0) raise(signal);
+}
+
+void InstallBusHandler() {
+  struct sigaction action {};
+  action.sa_sigaction = OnBusError;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, &PreviousBusAction);
 }
 
 void PauseBriefly() {
@@ -231,6 +281,10 @@ void MapArea(posix::HandleEntry& entry, void* context) {
   slot->size = static_cast<std::uint32_t>(size);
   slot->area = area;
   ++area->refs;
+  GuardedView& guard = Guarded[slot - Views];
+  guard.size.store(size, std::memory_order_relaxed);
+  guard.broken.store(false, std::memory_order_relaxed);
+  guard.start.store(reinterpret_cast<std::uintptr_t>(address), std::memory_order_release);
   request.address = address;
 }
 
@@ -244,6 +298,8 @@ Handle CreateSharedArea(const char* name, std::uint32_t size) {
   if (name == nullptr) return CreateUnnamedArea(size);
   std::string dir, path;
   if (!MappingPath(name, &dir, &path)) return 0;
+  // Areas of processes that are gone take memory for nothing: they go now.
+  posix::RemoveAbandonedIn(dir);
   for (int attempt = 0; attempt < kBusyAttempts; ++attempt) {
     const int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
@@ -310,6 +366,7 @@ Handle OpenSharedArea(const char* name) {
 }
 
 void* MapSharedArea(Handle mapping) {
+  std::call_once(BusHandlerInstalled, InstallBusHandler);
   MapRequest request;
   if (!posix::WithHandle(mapping, MapArea, &request)) return nullptr;
   if (request.address == nullptr) SetLastError(request.error);
@@ -325,10 +382,20 @@ std::uint32_t SharedAreaSize(const void* view) {
   return 0;
 }
 
+bool SharedAreaIntact(const void* view) {
+  if (view == nullptr) return false;
+  std::lock_guard<std::mutex> hold(AreaLock);
+  for (int i = 0; i < kViews; ++i) {
+    if (Views[i].address == view) return !Guarded[i].broken.load(std::memory_order_acquire);
+  }
+  return false;
+}
+
 bool UnmapSharedArea(void* view) {
   std::lock_guard<std::mutex> hold(AreaLock);
   for (View& entry : Views) {
     if (view == nullptr || entry.address != view) continue;
+    Guarded[&entry - Views].start.store(0, std::memory_order_release);
     munmap(entry.address, entry.size);
     ReleaseArea(entry.area);
     entry = View{};

@@ -90,15 +90,91 @@ bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t
   return ok != FALSE;
 }
 
-bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) {
-  DWORD count = 0;
-  BOOL ok = WriteFile(AsHandle(file), buffer, size, &count, nullptr);
-  if (done != nullptr) *done = count;
-  return ok != FALSE;
+namespace {
+
+// The call in progress, for the timer that cancels it once the bound has passed. Calls go one
+// at a time (BoundLock), so one timer serves them all.
+struct PendingCall {
+  HANDLE thread = nullptr;  // the calling thread, for CancelSynchronousIo
+  HANDLE file = nullptr;
+  bool active = false;
+  bool cancelled = false;
+};
+
+SRWLOCK BoundLock = SRWLOCK_INIT;
+CRITICAL_SECTION PendingLock;
+PendingCall Pending;
+PTP_TIMER BoundTimer = nullptr;
+INIT_ONCE BoundTimerMade = INIT_ONCE_STATIC_INIT;
+
+void CALLBACK OnBoundPassed(PTP_CALLBACK_INSTANCE, void*, PTP_TIMER) {
+  EnterCriticalSection(&PendingLock);
+  if (Pending.active && !Pending.cancelled) {
+    Pending.cancelled = true;
+    // Either reaches a synchronous call on a pipe or a driver's device; the second is for a
+    // system without the first.
+    if (!CancelSynchronousIo(Pending.thread)) CancelIoEx(Pending.file, nullptr);
+  }
+  LeaveCriticalSection(&PendingLock);
 }
 
+BOOL CALLBACK MakeBoundTimer(PINIT_ONCE, void*, void**) {
+  InitializeCriticalSection(&PendingLock);
+  BoundTimer = CreateThreadpoolTimer(OnBoundPassed, nullptr, nullptr);
+  return TRUE;
+}
+
+// A real handle on the calling thread, opened once per thread (the one thread that writes to
+// the unit lives as long as the program's window).
+HANDLE ThisThread() {
+  thread_local HANDLE thread = OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId());
+  return thread;
+}
+
+// Runs the synchronous `call` on `file`, cancelled if it has not returned within
+// kDeviceWriteBoundMs. A call that came back after its cancel fails with ERROR_OPERATION_ABORTED
+// whatever it says: its caller is told it took too long.
+template <typename Call>
+bool WithinBound(HANDLE file, Call call) {
+  InitOnceExecuteOnce(&BoundTimerMade, MakeBoundTimer, nullptr, nullptr);
+  AcquireSRWLockExclusive(&BoundLock);
+  EnterCriticalSection(&PendingLock);
+  Pending = PendingCall{ThisThread(), file, true, false};
+  LeaveCriticalSection(&PendingLock);
+  // Negative: relative to now, in 100 ns units.
+  const auto due = static_cast<ULONGLONG>(-static_cast<LONGLONG>(kDeviceWriteBoundMs) * 10000);
+  FILETIME dueTime{static_cast<DWORD>(due), static_cast<DWORD>(due >> 32)};
+  SetThreadpoolTimer(BoundTimer, &dueTime, 0, 0);
+
+  const BOOL ok = call();
+  const DWORD error = GetLastError();
+
+  SetThreadpoolTimer(BoundTimer, nullptr, 0, 0);
+  WaitForThreadpoolTimerCallbacks(BoundTimer, TRUE);  // no late callback reaches the next call
+  EnterCriticalSection(&PendingLock);
+  const bool cancelled = Pending.cancelled;
+  Pending.active = false;
+  LeaveCriticalSection(&PendingLock);
+  ReleaseSRWLockExclusive(&BoundLock);
+
+  if (ok && !cancelled) return true;
+  SetLastError(cancelled ? ERROR_OPERATION_ABORTED : error);
+  return false;
+}
+
+}  // namespace
+
+bool WriteDeviceFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) {
+  DWORD count = 0;
+  const bool ok = WithinBound(
+      AsHandle(file), [&] { return WriteFile(AsHandle(file), buffer, size, &count, nullptr); });
+  if (done != nullptr) *done = count;
+  return ok;
+}
+
+// A named pipe's flush waits until the other end has read everything: as long as a write.
 bool FlushDeviceFile(Handle file) {
-  return FlushFileBuffers(AsHandle(file)) != FALSE;
+  return WithinBound(AsHandle(file), [&] { return FlushFileBuffers(AsHandle(file)); });
 }
 
 }  // namespace platform

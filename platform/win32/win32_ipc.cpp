@@ -105,6 +105,11 @@ std::uint32_t SharedAreaSize(const void* view) {
   return info.RegionSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(info.RegionSize);
 }
 
+bool SharedAreaIntact(const void* view) {
+  // A section never shrinks under its views.
+  return SharedAreaSize(view) != 0;
+}
+
 bool UnmapSharedArea(void* view) {
   return ::UnmapViewOfFile(view) != FALSE;
 }

@@ -95,4 +95,16 @@ void LoadFixedState(std::uint32_t version, std::uint16_t simId) {
   SpacePutU32(kSimIdOffset, 0xFADEu << 16 | simId);
 }
 
+void PoisonFixedDoubles(double value) {
+  for (const FixedValue& entry : FixedState) {
+    if (entry.kind == Kind::Double) SpacePutDouble(entry.offset, value);
+  }
+}
+
+void RestoreFixedDoubles() {
+  for (const FixedValue& entry : FixedState) {
+    if (entry.kind == Kind::Double) Put(entry);
+  }
+}
+
 }  // namespace sim

@@ -92,6 +92,8 @@ struct Flight {
   std::uint8_t disconnect;
   double disconnectAge;
   bool qnhChanged;
+  double nextQnhStepS;
+  bool qnhStepsUp;
 };
 
 Flight State;
@@ -321,6 +323,7 @@ void BeginFlight(const FlightStart& start, std::uint32_t version, std::uint16_t 
   Flight& f = State;
   f = Flight{};
   f.start = start;
+  f.qnhStepsUp = true;
   f.bank = start.bankDeg;
   f.trueHeading = Wrap360(start.headingDeg + kVariationDeg);
   f.latitude = start.latitudeDeg;
@@ -359,6 +362,13 @@ void AdvanceFlight(double seconds) {
     if (!f.qnhChanged && f.start.qnhChangeAtS >= 0 && f.time >= f.start.qnhChangeAtS) {
       f.qnhChanged = true;
       SpacePutU16(kQnh, QnhUnits(f.start.qnhChangeHpa));
+    }
+    if (f.start.qnhEveryS > 0 && f.time >= f.nextQnhStepS + f.start.qnhEveryS) {
+      // From whatever the setting is now (a client may have written its own): always a change.
+      f.nextQnhStepS += f.start.qnhEveryS;
+      const int step = f.qnhStepsUp ? 16 : -16;
+      f.qnhStepsUp = !f.qnhStepsUp;
+      SpacePutU16(kQnh, static_cast<std::uint16_t>(SpaceGetU16(kQnh) + step));
     }
     Step(f, kFlightStepS);
   }

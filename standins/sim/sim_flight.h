@@ -27,6 +27,7 @@ struct FlightStart {
   PilotMode pilot = PilotMode::Tour;
   double qnhChangeAtS = -1;  // >= 0: the simulator's QNH becomes qnhChangeHpa then
   double qnhChangeHpa = 0;
+  double qnhEveryS = 0;  // > 0: every that many seconds the QNH steps 1 hPa, up and down in turn
 };
 
 inline constexpr double kFlightStepS = 0.02;     // 50 Hz

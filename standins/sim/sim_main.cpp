@@ -97,6 +97,23 @@ void OnRecord(void* context, const sim::RecordView& record) {
     sim::FlightClientWrote(record.offset, record.size);
 }
 
+// --poison-doubles: clean and poisoned episodes in turn, the poisons in their order. Said once
+// as each episode begins.
+void PoisonForThisExchange() {
+  if (Options.poisonCount == 0) return;
+  const std::uint32_t episode = (Exchanges - 1) / Options.poisonEpisode;
+  const bool begins = (Exchanges - 1) % Options.poisonEpisode == 0;
+  if (episode % 2 == 0) {
+    if (!Options.fly) sim::RestoreFixedDoubles();
+    if (begins) Say("korvan-sim: episode %u from exchange %u: clean doubles", episode, Exchanges);
+    return;
+  }
+  const double value = Options.poison[(episode / 2) % Options.poisonCount];
+  sim::PoisonFixedDoubles(value);
+  if (begins)
+    Say("korvan-sim: episode %u from exchange %u: every double is %g", episode, Exchanges, value);
+}
+
 // The area a message's atom names, mapped. A connection's senders name one area message after
 // message, so it is looked up once per connection and kept until the connection ends (or names
 // another atom); without connections (Win32) it is looked up for each message.
@@ -180,6 +197,7 @@ std::uint32_t ServeBatch(const platform::ServerMessage& message, std::int64_t ar
   sim::BeginRecordBatch(Exchanges);
   if (Options.fly) Fly();
   if (Options.stepBankMs != 0 && !Options.fly) StepBank();
+  PoisonForThisExchange();
   const sim::ExchangeResult result = sim::RunExchange(area, size, OnRecord, nullptr);
   char damage[256] = "";
   if (!result.accepted) {
@@ -208,7 +226,7 @@ bool HandleMessage(void*, const platform::ServerMessage& message, std::uint32_t*
   }
   ++Exchanges;
   bool answered = false;
-  if (Options.neverAnswer) {
+  if (Options.neverAnswer || (Options.silentAfter != 0 && Exchanges > Options.silentAfter)) {
     if (Options.verbose) Say("exchange %u: not answered", Exchanges);
   } else {
     const std::int64_t arrivedUs = ExchangeLog != nullptr ? SteadyMicros() : 0;

@@ -2,8 +2,11 @@
 // running a module that does something else. Numeric options come from one table.
 #include "standins/sim/sim_options.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "standins/common/number_option.h"
 #include "standins/sim/sim_rewrite.h"
@@ -22,6 +25,7 @@ const char* const kSimHelpText =
     "  --reply N          reply to a handled batch (default 1; anything else is bad data)\n"
     "  --zeros            0x3304 and 0x3308 read as 0 (a module not ready yet)\n"
     "  --never-answer     never reply: every sender waits until its timeout\n"
+    "  --silent-after N   answer the first N exchanges, then never again (a module that hangs)\n"
     "  --delay-ms N       wait N ms (0..600000) before handling each batch\n"
     "  --exit-after N     exit cleanly after N exchanges (N >= 1)\n"
     "  --rewrite MODES    hostile: change the records before replying; MODES is ids, sizes,\n"
@@ -36,6 +40,10 @@ const char* const kSimHelpText =
     "  --step-bank MS     the fixed state's bank steps every MS ms (1, 2, ... 20 degrees,\n"
     "                     then 1 again) from its start, which a line \"bank steps every MS ms\n"
     "                     from MICROS us\" tells; for measuring how fast a change travels\n"
+    "  --poison-doubles LIST  every double the module serves reads as the values of LIST in\n"
+    "                     turn (nan, inf, -inf, or a number; joined by ','), one episode each,\n"
+    "                     with a clean episode before each; a line says when each begins\n"
+    "  --poison-episode N exchanges per episode (default 40)\n"
     "\n"
     "  --fly              fly: a flight model integrated at 50 Hz from the first exchange on.\n"
     "                     A built-in pilot flies and its inputs read at 0x0BB6 (aileron) and\n"
@@ -50,6 +58,7 @@ const char* const kSimHelpText =
     "  --airspeed KT      start indicated airspeed, 60..150 (default 100)\n"
     "  --qnh HPA          the simulator's altimeter setting, 900..1100 (default 1013.2)\n"
     "  --qnh-at S:HPA     change it to HPA S seconds into the flight\n"
+    "  --qnh-every S      every S seconds step it by 1 hPa, up and down in turn\n"
     "  --help             this text\n"
     "\n"
     "Prints \"korvan-sim ready: ...\" once it serves. SIGINT or SIGTERM (Windows: WM_CLOSE,\n"
@@ -75,6 +84,12 @@ const Numeric kNumericOptions[] = {
      [](SimOptions& o, double v) { o.stepBankMs = static_cast<std::uint32_t>(v); }},
     {"--rewrite-after", NumberKind::Decimal, 0, 0xFFFFFFFF, "a number of exchanges",
      [](SimOptions& o, double v) { o.rewriteAfter = static_cast<std::uint32_t>(v); }},
+    {"--silent-after", NumberKind::Decimal, 1, 0xFFFFFFFF, "a number of exchanges >= 1",
+     [](SimOptions& o, double v) { o.silentAfter = static_cast<std::uint32_t>(v); }},
+    {"--poison-episode", NumberKind::Decimal, 1, 100000, "a number of exchanges from 1 to 100000",
+     [](SimOptions& o, double v) { o.poisonEpisode = static_cast<std::uint32_t>(v); }},
+    {"--qnh-every", NumberKind::Real, 1, 86400, "seconds from 1 to 86400",
+     [](SimOptions& o, double v) { o.flight.qnhEveryS = v; }},
     {"--bank", NumberKind::Real, -60, 60, "degrees from -60 to 60",
      [](SimOptions& o, double v) { o.flight.bankDeg = v; }},
     {"--heading", NumberKind::Real, 0, 360, "degrees from 0 to 360",
@@ -101,6 +116,37 @@ bool ParseQnhChange(const char* value, FlightStart& flight) {
   flight.qnhChangeAtS = at;
   flight.qnhChangeHpa = hpa;
   return true;
+}
+
+// "nan,inf,-inf,1e300": at most 8 values.
+bool ParsePoison(const char* value, SimOptions& options) {
+  options.poisonCount = 0;
+  const char* at = value;
+  for (;;) {
+    const char* end = std::strchr(at, ',');
+    const std::size_t length =
+        end != nullptr ? static_cast<std::size_t>(end - at) : std::strlen(at);
+    char word[32];
+    if (length == 0 || length >= sizeof word || options.poisonCount == 8) return false;
+    std::memcpy(word, at, length);
+    word[length] = '\0';
+    double number;
+    if (std::strcmp(word, "nan") == 0) {
+      number = std::numeric_limits<double>::quiet_NaN();
+    } else if (std::strcmp(word, "inf") == 0) {
+      number = std::numeric_limits<double>::infinity();
+    } else if (std::strcmp(word, "-inf") == 0) {
+      number = -std::numeric_limits<double>::infinity();
+    } else {
+      // A number as C writes it, exponent and all (1e300: beyond every integer field).
+      char* end = nullptr;
+      number = std::strtod(word, &end);
+      if (end == word || *end != '\0' || !std::isfinite(number)) return false;
+    }
+    options.poison[options.poisonCount++] = number;
+    if (end == nullptr) return true;
+    at = end + 1;
+  }
 }
 
 }  // namespace
@@ -161,6 +207,14 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions& opti
         std::snprintf(error, errorSize,
                       "--rewrite needs ids, sizes, offsets, refs or all (joined by ',' or '|'), "
                       "got '%s'",
+                      value ? value : "");
+        return ParseOutcome::Error;
+      }
+    } else if (takesValue("--poison-doubles")) {
+      if (value == nullptr || !ParsePoison(value, options)) {
+        std::snprintf(error, errorSize,
+                      "--poison-doubles needs up to 8 of nan, inf, -inf or a number, joined by "
+                      "',', got '%s'",
                       value ? value : "");
         return ParseOutcome::Error;
       }

@@ -14,8 +14,9 @@ struct SimOptions {
   std::uint32_t version = kDefaultVersion;
   std::uint16_t simId = kDefaultSimId;
   std::uint32_t reply = 1;
-  bool zeros = false;        // the handshake values read as 0
-  bool neverAnswer = false;  // hold every sender until it gives up
+  bool zeros = false;             // the handshake values read as 0
+  bool neverAnswer = false;       // hold every sender until it gives up
+  std::uint32_t silentAfter = 0;  // > 0: answer that many exchanges, then none
   std::uint32_t delayMs = 0;
   std::uint32_t exitAfter = 0;     // 0: run until stopped
   unsigned rewrite = 0;            // RewriteMode bits
@@ -25,6 +26,11 @@ struct SimOptions {
   std::uint32_t stepBankMs = 0;           // 0: the bank of the fixed state stays
   bool verbose = false;
   bool fly = false;  // the flight model instead of the fixed state
+  // Doubles that are no numbers: every double read serves these in turn, one episode each,
+  // with a clean episode before each (poisonEpisode exchanges long).
+  double poison[8] = {};
+  std::uint32_t poisonCount = 0;
+  std::uint32_t poisonEpisode = 40;
   FlightStart flight;
 };
 

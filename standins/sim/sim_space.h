@@ -33,6 +33,11 @@ void ClearSpace();
 // `version` at 0x3304, 0xFADE << 16 | simId at 0x3308.
 void LoadFixedState(std::uint32_t version, std::uint16_t simId);
 
+// Every double of the fixed state (all the doubles the bridge reads) set to `value`, and back
+// to its fixed value.
+void PoisonFixedDoubles(double value);
+void RestoreFixedDoubles();
+
 // Typed little-endian reads, for the flight model and tests.
 std::uint16_t SpaceGetU16(std::uint32_t offset);
 std::uint32_t SpaceGetU32(std::uint32_t offset);

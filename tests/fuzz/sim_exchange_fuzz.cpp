@@ -17,18 +17,12 @@
 #include "standins/sim/sim_exchange.h"
 #include "standins/sim/sim_rewrite.h"
 #include "standins/sim/sim_space.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
-std::uint32_t Get32(const std::uint8_t* at) {
-  return at[0] | at[1] << 8 | at[2] << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "sim_exchange_fuzz: %s\n", what);
-  std::abort();
-}
+using fuzzsupport::Check;
+using fuzzsupport::Get32;
 
 }  // namespace
 
@@ -95,6 +89,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--iterations") == 0 && i + 1 < argc) {
       iterations = std::strtol(argv[++i], nullptr, 10);
+      continue;
+    }
+    if (std::strcmp(argv[i], "--max-len") == 0 && i + 1 < argc) {
+      ++i;  // the structured inputs below have their own sizes
       continue;
     }
     // A corpus directory or file: replay every input.

@@ -131,6 +131,10 @@ std::uint32_t SharedAreaSize(const void*) {
   return 0x8000;
 }
 
+bool SharedAreaIntact(const void* view) {
+  return view == Get().area && !Get().areaCut;
+}
+
 bool UnmapSharedArea(void* view) {
   Get().calls.push_back("unmap");
   if (view == Get().area) --Get().liveViews;

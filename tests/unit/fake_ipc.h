@@ -30,6 +30,7 @@ struct State {
   bool mappingFails = false;
   bool mappingExists = false;
   bool viewFails = false;
+  bool areaCut = false;  // the area was cut short under its view (SharedAreaIntact false)
   std::uint32_t lastErrorAfterFailedSend = 1460;
   Server server;
 

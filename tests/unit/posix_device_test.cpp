@@ -288,6 +288,53 @@ TEST_F(PosixDeviceTest, AFlushTellsWhatTheTransfersFound) {
   for (Handle other : others) CloseKernelHandle(other);
 }
 
+// A unit that stops reading its pipe: the socket fills, and the write that finds no room fails
+// once the bound has passed, instead of holding its caller for as long as the unit hangs.
+TEST_F(PosixDeviceTest, AWriteTheUnitDoesNotTakeFailsAfterTheBound) {
+  const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE01";
+  int peer = -1;
+  Handle h = OpenAnswered(path, Listener(path), 1, &peer, kGenericWrite);
+  ASSERT_NE(h, kInvalidHandle);
+  const std::uint8_t frame[64] = {60, 0, 1, 1};
+  std::atomic<bool> finished{false};
+  int written = 0;
+  std::uint32_t error = 0;
+  auto failedAfter = std::chrono::steady_clock::duration::zero();
+  std::thread writer([&] {
+    for (;;) {
+      const auto start = std::chrono::steady_clock::now();
+      if (!WriteDeviceFile(h, frame, sizeof frame, nullptr)) {
+        failedAfter = std::chrono::steady_clock::now() - start;
+        error = LastError();
+        break;
+      }
+      ++written;
+    }
+    finished = true;
+  });
+  for (int i = 0; i < 3000 && !finished; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!finished) {
+    shutdown(peer, SHUT_RDWR);  // frees the writer, so the test can end
+    writer.join();
+    FAIL() << "the write still blocks after 30 s";
+  }
+  writer.join();
+  EXPECT_GT(written, 10) << "the frames that had room went out";
+  EXPECT_EQ(error, kErrorOperationAborted);
+  EXPECT_GE(failedAfter, std::chrono::milliseconds(kDeviceWriteBoundMs));
+  // The unit reads again: the frames it had are whole, and the next write goes through.
+  std::uint8_t got[128];
+  for (int i = 0; i < written; ++i) {
+    ASSERT_EQ(recv(peer, got, sizeof got, 0), 64) << "frame " << i;
+    EXPECT_EQ(std::memcmp(got, frame, 64), 0);
+  }
+  EXPECT_TRUE(WriteDeviceFile(h, frame, sizeof frame, nullptr));
+  ASSERT_EQ(recv(peer, got, sizeof got, 0), 64);
+  CloseKernelHandle(h);
+  close(peer);
+}
+
 TEST_F(PosixDeviceTest, AccessIsChecked) {
   const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE01";
   int listener = Listener(path);

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -123,12 +124,66 @@ TEST_F(PosixIpc, AtomsTakeTheFirstFreeValueAndHoldTheirName) {
   DeleteGlobalAtom(0xC000);
   EXPECT_FALSE(Exists(root_ + "/atoms/C000"));
   EXPECT_EQ(AddGlobalAtom("three"), 0xC000);
-  // A value another process holds is skipped; names are upper-case hex.
+  // A value another process holds (its lock on the file) is skipped; names are upper-case hex.
   std::ofstream(root_ + "/atoms/C002") << "theirs";
+  const int theirs = open((root_ + "/atoms/C002").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(theirs, LOCK_SH), 0);
   for (int i = 3; i <= 0xA; ++i) AddGlobalAtom("more");
   EXPECT_EQ(AddGlobalAtom("eleventh"), 0xC00B);
   EXPECT_EQ(Contents(root_ + "/atoms/C00B"), "eleventh");
   EXPECT_EQ(Contents(root_ + "/atoms/C002"), "theirs");
+  close(theirs);
+}
+
+// What a process that adds an atom and dies without deleting it leaves: the file, unlocked.
+void LeaveAbandonedAtom(const std::string& root, unsigned atom, const char* name) {
+  char path[512];
+  std::snprintf(path, sizeof path, "%s/atoms/%04X", root.c_str(), atom);
+  std::ofstream(path) << name;
+}
+
+TEST_F(PosixIpc, AtomsOfProcessesThatAreGoneAreTakenAgain) {
+  ASSERT_FALSE(posix::NamespaceDir("atoms").empty());
+  // A bridge killed 16,384 times, each time before it deleted its atom: every value is taken by
+  // a process that no longer exists. None of them is anyone's: the first goes to the next adder.
+  for (unsigned atom = 0xC000; atom <= 0xFFFF; ++atom) LeaveAbandonedAtom(root_, atom, "gone");
+  EXPECT_EQ(AddGlobalAtom("FsasmLib:IPC:2C:1"), 0xC000);
+  EXPECT_EQ(Contents(root_ + "/atoms/C000"), "FsasmLib:IPC:2C:1");
+  EXPECT_EQ(AddGlobalAtom("next"), 0xC001);
+  EXPECT_EQ(Contents(root_ + "/atoms/C002"), "gone");  // reclaimed only when its value is wanted
+
+  // A child that adds an atom and is killed: the value is free again. One that lives keeps it.
+  for (bool lives : {true, false}) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      const std::uint16_t atom = AddGlobalAtom("child's");
+      (void)!write(ready[1], &atom, sizeof atom);
+      pause();
+      _exit(0);
+    }
+    std::uint16_t childAtom = 0;
+    ASSERT_EQ(read(ready[0], &childAtom, sizeof childAtom), static_cast<ssize_t>(sizeof childAtom));
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_EQ(childAtom, 0xC002);
+    if (!lives) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+    EXPECT_EQ(AddGlobalAtom("after the child"), lives ? 0xC003 : 0xC002) << "child lives " << lives;
+    DeleteGlobalAtom(lives ? 0xC003 : 0xC002);
+    if (lives) {
+      char name[32] = {};
+      EXPECT_GT(GetGlobalAtomName(0xC002, name, sizeof name), 0u);
+      EXPECT_STREQ(name, "child's");
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+  }
+  DeleteGlobalAtom(0xC000);
+  DeleteGlobalAtom(0xC001);
 }
 
 TEST_F(PosixIpc, AtomNamesAreCutToTheBuffer) {
@@ -262,6 +317,85 @@ TEST_F(PosixIpc, AFileNobodyLocksIsReplaced) {
   EXPECT_EQ(OpenSharedArea("left"), 0u);  // a dead area cannot be opened ...
   EXPECT_EQ(LastError(), kErrorFileNotFound);
   EXPECT_FALSE(Exists(path));  // ... and is cleared away
+}
+
+TEST_F(PosixIpc, AreasOfProcessesThatAreGoneAreClearedAwayByTheNextCreate) {
+  ASSERT_FALSE(posix::NamespaceDir("mappings").empty());
+  // Two areas a killed bridge left, under other names than the one made next.
+  std::ofstream(root_ + "/mappings/FsasmLib:IPC:3E8:1") << std::string(64, 'x');
+  std::ofstream(root_ + "/mappings/FsasmLib:IPC:3E9:1") << std::string(64, 'y');
+  const std::string held = root_ + "/mappings/held by the living";
+  std::ofstream(held) << "z";
+  const int holder = open(held.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(holder, LOCK_SH), 0);
+  const Handle area = CreateSharedArea("FsasmLib:IPC:2C:1", 64);
+  ASSERT_NE(area, 0u);
+  EXPECT_EQ(testsupport::FilesUnder(root_ + "/mappings"),
+            (std::vector<std::string>{"FsasmLib:IPC:2C:1", "held by the living"}));
+  EXPECT_TRUE(CloseKernelHandle(area));
+  close(holder);
+}
+
+TEST_F(PosixIpc, AnAreaCutShortUnderItsViewReadsZerosAndIsNoLongerIntact) {
+  const Handle cut = CreateSharedArea("cut", 0x8000);
+  const Handle whole = CreateSharedArea("whole", 0x8000);
+  ASSERT_TRUE(cut != 0 && whole != 0);
+  auto* view = static_cast<volatile unsigned char*>(MapSharedArea(cut));
+  auto* other = static_cast<unsigned char*>(MapSharedArea(whole));
+  ASSERT_TRUE(view != nullptr && other != nullptr);
+  view[0x7FFF] = 0x11;
+  other[5] = 0x22;
+  EXPECT_TRUE(SharedAreaIntact(const_cast<unsigned char*>(view)));
+  // Any process of the user can do this to an area; reading on would die of SIGBUS.
+  ASSERT_EQ(truncate((root_ + "/mappings/cut").c_str(), 0), 0);
+  EXPECT_EQ(view[0x7FFF], 0);  // private zeros where the pages were
+  view[0x100] = 0x33;          // and writes land in them
+  EXPECT_EQ(view[0x100], 0x33);
+  EXPECT_FALSE(SharedAreaIntact(const_cast<unsigned char*>(view)));
+  EXPECT_TRUE(SharedAreaIntact(other));
+  EXPECT_EQ(other[5], 0x22);
+  EXPECT_TRUE(UnmapSharedArea(const_cast<unsigned char*>(view)));
+  EXPECT_TRUE(UnmapSharedArea(other));
+  EXPECT_TRUE(CloseKernelHandle(cut));
+  EXPECT_TRUE(CloseKernelHandle(whole));
+  EXPECT_EQ(testsupport::FilesUnder(root_), std::vector<std::string>{});
+  // A new area of the name is whole again.
+  const Handle again = CreateSharedArea("cut", 0x8000);
+  auto* fresh = static_cast<unsigned char*>(MapSharedArea(again));
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_TRUE(SharedAreaIntact(fresh));
+  EXPECT_EQ(fresh[0x7FFF], 0);
+  UnmapSharedArea(fresh);
+  CloseKernelHandle(again);
+  int local = 0;
+  EXPECT_FALSE(SharedAreaIntact(&local));
+  EXPECT_FALSE(SharedAreaIntact(nullptr));
+}
+
+TEST_F(PosixIpc, ABusErrorOutsideEveryAreaStillEndsTheProcess) {
+  const Handle area = CreateSharedArea("installs the handler", 64);
+  void* view = MapSharedArea(area);
+  ASSERT_NE(view, nullptr);
+  const std::string path = runtime_ + "/not an area";
+  const pid_t child = fork();
+  if (child == 0) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0 || ftruncate(fd, 4096) != 0) _exit(3);
+    auto* bytes = static_cast<volatile unsigned char*>(
+        mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    if (ftruncate(fd, 0) != 0) _exit(4);
+    bytes[10] = 1;  // SIGBUS, and none of the layer's
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  // Killed by the signal, or (under a sanitizer) its report's exit: never a clean run.
+  EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) ||
+              (WIFEXITED(status) && WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 3 &&
+               WEXITSTATUS(status) != 4))
+      << "status " << status;
+  UnmapSharedArea(view);
+  CloseKernelHandle(area);
 }
 
 // A child process that creates and maps an area, then holds it until released; it dies
@@ -794,6 +928,34 @@ TEST_F(PosixIpc, TheRootFollowsXdgRuntimeDirWhenItIsADirectory) {
   EXPECT_EQ(posix::NamespaceRoot(), "");
   EXPECT_EQ(CreateSharedArea("x", 16), 0u);
   EXPECT_EQ(AddGlobalAtom("x"), 0);
+}
+
+// Another local user who made the root, or a directory in it, first could watch or feed every
+// exchange: such a directory is refused, never used nor taken over. Only root can hand a
+// directory to another user, so elsewhere there is nothing to plant.
+TEST_F(PosixIpc, ARootOrDirectoryOfAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a directory to another user";
+  const uid_t other = 65534;
+  ASSERT_EQ(mkdir(root_.c_str(), 0700), 0);
+  ASSERT_EQ(chown(root_.c_str(), other, other), 0);
+  EXPECT_EQ(posix::NamespaceRoot(), "");
+  EXPECT_EQ(CreateSharedArea("x", 16), 0u);
+  EXPECT_EQ(AddGlobalAtom("x"), 0);
+  EXPECT_EQ(posix::NamespaceDir("mappings"), "");
+  EXPECT_FALSE(Exists(root_ + "/mappings"));
+  struct stat st {};
+  ASSERT_EQ(lstat(root_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, other);  // not taken over
+
+  // The root ours, one level in someone else's.
+  ASSERT_EQ(chown(root_.c_str(), geteuid(), getegid()), 0);
+  ASSERT_EQ(mkdir((root_ + "/mappings").c_str(), 0700), 0);
+  ASSERT_EQ(chown((root_ + "/mappings").c_str(), other, other), 0);
+  ASSERT_EQ(mkdir((root_ + "/atoms").c_str(), 0700), 0);
+  ASSERT_EQ(chown((root_ + "/atoms").c_str(), other, other), 0);
+  EXPECT_EQ(CreateSharedArea("x", 16), 0u);
+  EXPECT_EQ(AddGlobalAtom("x"), 0);
+  EXPECT_FALSE(Exists(root_ + "/mappings/x"));
 }
 
 TEST(PosixIpcErrors, TheLastErrorIsPerThreadAndSleepKeepsIt) {

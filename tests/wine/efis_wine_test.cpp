@@ -109,6 +109,12 @@ class EfisWineTest : public ::testing::Test {
     EfisCloseHandles();
     EfisAttachWindow(nullptr, nullptr);
   }
+  // Opens both channels to the unit's pipes, as a click on "Reconnect to EFIS " would.
+  void OpenChannelsTo(const PipeUnit& unit) {
+    EfisLink.DevicePath = unit.base;
+    EfisLink.EfisConnected = true;
+    EfisOpenChannels();
+  }
   TMemo log{nullptr};
   TButton button{nullptr};
 };
@@ -197,9 +203,7 @@ TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
 TEST_F(EfisWineTest, WriteToAClosedPipeIsASendFailure) {
   PipeUnit unit(2);
   ASSERT_TRUE(unit.Made());
-  EfisLink.DevicePath = unit.base;
-  EfisLink.EfisConnected = true;
-  EfisOpenChannels();
+  OpenChannelsTo(unit);
   ASSERT_TRUE(EfisLink.EfisConnected);
   button.SetEnabled(false);
   unit.StartReading();
@@ -215,6 +219,53 @@ TEST_F(EfisWineTest, WriteToAClosedPipeIsASendFailure) {
   SendSensorFrame();
   EXPECT_EQ(log.Lines.Count(), 3u);
   EXPECT_EQ(unit.Frames().size(), 2u);
+}
+
+// A unit that stops reading its pipe: once the pipe's buffer is full a write would wait for as
+// long as the unit hangs. It is cancelled after the bound and fails as an unplugged unit's does.
+TEST_F(EfisWineTest, AWriteTheUnitDoesNotTakeFailsWithinTheBound) {
+  PipeUnit unit(1000);  // never reads
+  ASSERT_TRUE(unit.Made());
+  OpenChannelsTo(unit);
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  button.SetEnabled(false);
+  InitEfisFrames();
+  int sent = 0;
+  ULONGLONG lastStart = 0, lastEnd = 0;
+  while (EfisLink.EfisConnected && sent < 100000) {
+    lastStart = GetTickCount64();
+    SendServoStatusFrame();  // no flush: only the write waits
+    lastEnd = GetTickCount64();
+    ++sent;
+  }
+  EXPECT_GT(sent, 10) << "the frames that had room went out";
+  EXPECT_FALSE(EfisLink.EfisConnected);
+  EXPECT_GE(lastEnd - lastStart, platform::kDeviceWriteBoundMs - 20);  // the timer's grain
+  EXPECT_LT(lastEnd - lastStart, 30000u);
+  EXPECT_EQ(log.Lines.All(), (Lines{"EFIS data read channel OK", "EFIS data write channel OK",
+                                    "Cannot send servo status to USB, EFIS disconnected"}));
+  EXPECT_TRUE(button.Enabled());
+  // The next write is its own: it waits its own bound, not the last one's.
+  std::uint8_t frame[20] = {16, 0, 1, 15};
+  EXPECT_FALSE(platform::WriteDeviceFile(EfisLink.WriteChannel, frame, sizeof frame, nullptr));
+  EXPECT_EQ(platform::LastError(), platform::kErrorOperationAborted);
+}
+
+// A named pipe's flush waits until the unit has read everything; it is bounded as a write is,
+// and its failure changes nothing (the next write says whether the unit is there).
+TEST_F(EfisWineTest, AFlushTheUnitDoesNotAnswerEndsWithinTheBound) {
+  PipeUnit unit(1000);  // never reads
+  ASSERT_TRUE(unit.Made());
+  OpenChannelsTo(unit);
+  ASSERT_TRUE(EfisLink.EfisConnected);
+  InitEfisFrames();
+  const ULONGLONG start = GetTickCount64();
+  SendAttitudeFrame();
+  const ULONGLONG took = GetTickCount64() - start;
+  EXPECT_GE(took, platform::kDeviceWriteBoundMs - 20);
+  EXPECT_LT(took, 30000u);
+  EXPECT_TRUE(EfisLink.EfisConnected);
+  EXPECT_EQ(log.Lines.Count(), 2u);
 }
 
 }  // namespace

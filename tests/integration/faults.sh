@@ -1,0 +1,226 @@
+#!/usr/bin/env bash
+# Fault injection with the three real programs: korvan-sim, korvan-efis and korvan-bridge (GTK).
+#   faults.sh <bin dir> <case>        Run inside xvfb-run.
+# Cases:
+#   sim-killed        korvan-sim killed mid-session: one "FlightSim problem: " line, the EFIS link
+#                     untouched; "Reconnect to Flight simulator" connects once it is back.
+#   silent-module     the module stops answering: the tick blocks about 4.1 s, then one
+#                     "FlightSim problem: IPC timed out all retries".
+#   efis-unplugged    korvan-efis killed mid-write: one failure line, later senders silent, the
+#                     simulator side unaffected; "Reconnect to EFIS " works once it is back.
+#   efis-stopped      korvan-efis stopped (SIGSTOP): the writes fill its socket, then one write
+#                     fails within the 2 s bound; no exchange waits longer than that; the rest
+#                     as above after SIGCONT.
+#   unit-silent       a unit that falls silent after servo frames, again and again: the watchdog
+#                     restarts the reader; threads and open files do not grow.
+#   area-truncated    the shared area cut to 0 bytes under the bridge: no SIGBUS, one "FlightSim
+#                     problem: IPC request contains bad data", a reconnect makes a new area.
+#   stop-signals      SIGTERM, SIGINT and SIGHUP close the bridge as its close button does (exit
+#                     0, atom and area gone); a bridge killed outright costs nothing either.
+bin=$1
+case_name=$2
+source "$(dirname "$0")/three_programs.sh"
+
+# The three programs, connected, with frames and exchanges flowing.
+start_all() {
+  start_sim --verbose "${sim_args[@]}"
+  start_efis --panel none --verbose "${efis_args[@]}"
+  start_bridge
+  wait_for bridge.err "EFIS data write channel OK"
+  wait_for efis.out "frame type 11,"
+  step "the three programs run and exchange"
+}
+sim_args=()
+efis_args=()
+
+sim_exchanges() { grep -c ' exchange [0-9]*: [0-9]* reads' "$work/sim.out" || true; }
+efis_frames() { count efis.out "frame type "; }
+failure_lines() { grep -c 'Cannot send .* to USB, EFIS disconnected' "$work/bridge.err" || true; }
+
+case_sim-killed() {
+  start_all
+  kill -9 "$sim"
+  wait_for bridge.err "FlightSim problem: "
+  local frames=$(efis_frames)
+  sleep 3
+  [ "$(count bridge.err 'FlightSim problem: ')" = 1 ] || fail "more than one FlightSim problem line"
+  grep -F "FlightSim problem: " "$work/bridge.err" | grep -qF "IPC sendmessage failed all retries" ||
+    fail "a gone module is a failed send"
+  [ "$(failure_lines)" = 0 ] || fail "the EFIS link went down with the simulator"
+  kill -0 "$bridge" || fail "the bridge ended"
+  step "one FlightSim problem line; the EFIS link stays up (frames so far: $frames)"
+  rm -f "$work/sim.out"
+  start_sim --verbose
+  click_reconnect sim
+  wait_for bridge.err "Connected to FSX" 30
+  [ "$(count bridge.err 'Connected to FSX')" = 2 ] || fail "no second connect"
+  wait_for sim.out "exchange 20:"
+  for _ in $(seq 600); do [ "$(efis_frames)" -gt "$((frames + 20))" ] && break; sleep 0.05; done
+  [ "$(efis_frames)" -gt "$((frames + 20))" ] || fail "no frames after the reconnect"
+  step "reconnected: the cycle exchanges with the new module and the EFIS gets frames again"
+}
+
+case_silent-module() {
+  sim_args=(--silent-after 30)
+  start_all
+  wait_for sim.out "exchange 31: not answered"
+  wait_for bridge.err "FlightSim problem: IPC timed out all retries" 30
+  local from to took
+  from=$(when sim.out "exchange 31: not answered")
+  to=$(when bridge.err "FlightSim problem: IPC timed out all retries")
+  took=$(elapsed "$from" "$to")
+  step "the tick blocked $took s, then: FlightSim problem: IPC timed out all retries"
+  # Ten attempts of 400 ms and ten pauses of 10 ms: about 4.1 s; never less than the ten timeouts.
+  between 3.95 "$took" 15 || fail "the timed-out line came after $took s"
+  sleep 2
+  [ "$(count bridge.err 'FlightSim problem: ')" = 1 ] || fail "more than one FlightSim problem line"
+  [ "$(count sim.out 'not answered')" = 10 ] || fail "not ten attempts: $(count sim.out 'not answered')"
+}
+
+# After a failure line: later senders silent, the simulator side goes on.
+check_efis_down() {
+  local exchanges_then
+  exchanges_then=$(sim_exchanges)
+  sleep 3
+  [ "$(failure_lines)" = 1 ] || fail "$(failure_lines) failure lines"
+  [ "$(count bridge.err 'FlightSim problem: ')" = 0 ] || fail "the simulator side was hit"
+  [ "$(sim_exchanges)" -gt "$((exchanges_then + 10))" ] || fail "the exchanges stopped"
+  step "one failure line: $(grep -o 'Cannot send .* disconnected' "$work/bridge.err")"
+}
+
+# korvan-efis back (a new one, or the stopped one going on): the reconnect connects again.
+check_efis_back() {
+  local frames
+  click_reconnect efis
+  wait_for bridge.err "EFIS data write channel OK" 30
+  for _ in $(seq 600); do
+    [ "$(count bridge.err 'EFIS data write channel OK')" = 2 ] && break
+    sleep 0.05
+  done
+  [ "$(count bridge.err 'EFIS data write channel OK')" = 2 ] || fail "no second EFIS connect"
+  frames=$(efis_frames)
+  for _ in $(seq 600); do [ "$(efis_frames)" -gt "$((frames + 20))" ] && break; sleep 0.05; done
+  [ "$(efis_frames)" -gt "$((frames + 20))" ] || fail "no frames after the EFIS reconnect"
+  step "\"Reconnect to EFIS \" connected again and frames flow"
+}
+
+case_efis-unplugged() {
+  start_all
+  kill -9 "$efis"
+  for _ in $(seq 1200); do [ "$(failure_lines)" -ge 1 ] && break; sleep 0.05; done
+  [ "$(failure_lines)" -ge 1 ] || fail "no failure line after the unit went"
+  check_efis_down
+  rm -f "$work/efis.out"
+  start_efis --panel none --verbose
+  check_efis_back
+}
+
+case_efis-stopped() {
+  start_all
+  local stopped failed took gap
+  kill -STOP "$efis"
+  stopped=$EPOCHREALTIME
+  for _ in $(seq 1200); do [ "$(failure_lines)" -ge 1 ] && break; sleep 0.05; done
+  [ "$(failure_lines)" -ge 1 ] || fail "no failure line while the unit is stopped"
+  failed=$(grep -m1 'Cannot send .* to USB, EFIS disconnected' "$work/bridge.err" | cut -d' ' -f1)
+  took=$(elapsed "$stopped" "$failed")
+  # The longest time between two exchanges the module saw: the bridge blocked at most one bound.
+  gap=$(grep ' exchange [0-9]*: [0-9]* reads' "$work/sim.out" |
+    awk -v from="$stopped" -v to="$failed" '$1 >= from - 1 && $1 <= to + 1 {
+      if (last && $1 - last > gap) gap = $1 - last; last = $1 } END { printf "%.1f", gap }')
+  step "stopped unit: the failure line after $took s (the socket filled first); longest wait between exchanges $gap s"
+  between 2 "$gap" 4.5 || fail "the bridge waited $gap s for a stopped unit (bound 2 s)"
+  check_efis_down
+  kill -CONT "$efis"
+  check_efis_back
+}
+
+case_unit-silent() {
+  efis_args=(--silent-after 2 --silent-for 2)
+  start_all
+  sleep 5
+  local threads0 files0 max_threads=0 max_files=0 t f
+  threads0=$(threads "$bridge")
+  files0=$(open_files "$bridge")
+  for _ in $(seq 60); do
+    t=$(threads "$bridge"); f=$(open_files "$bridge")
+    [ "$t" -gt "$max_threads" ] && max_threads=$t
+    [ "$f" -gt "$max_files" ] && max_files=$f
+    sleep 0.5
+  done
+  local threads1 files1 silences
+  threads1=$(threads "$bridge")
+  files1=$(open_files "$bridge")
+  silences=$(count efis.out "falling silent")
+  step "after $silences silences: threads $threads0 -> $threads1 (at most $max_threads), open files $files0 -> $files1 (at most $max_files)"
+  [ "$threads1" -le "$threads0" ] || fail "threads grew"
+  [ "$files1" -le "$files0" ] || fail "open files grew"
+  [ "$max_threads" -le "$((threads0 + 1))" ] || fail "threads piled up"
+  [ "$max_files" -le "$((files0 + 1))" ] || fail "open files piled up"
+  [ "$(failure_lines)" = 0 ] || fail "the EFIS link went down"
+}
+
+case_area-truncated() {
+  start_all
+  local area
+  area=$(ls "$root/mappings")
+  truncate -s 0 "$root/mappings/$area"
+  wait_for bridge.err "FlightSim problem: IPC request contains bad data" 30
+  sleep 2
+  kill -0 "$bridge" || fail "the bridge died"
+  [ "$(count bridge.err 'FlightSim problem: ')" = 1 ] || fail "more than one FlightSim problem line"
+  step "area cut to 0 bytes: the bridge lives on and says: IPC request contains bad data"
+  local exchanges_then
+  exchanges_then=$(sim_exchanges)
+  click_reconnect sim
+  for _ in $(seq 600); do [ "$(count bridge.err 'Connected to FSX')" = 2 ] && break; sleep 0.05; done
+  [ "$(count bridge.err 'Connected to FSX')" = 2 ] || fail "no reconnect"
+  for _ in $(seq 600); do [ "$(sim_exchanges)" -gt "$((exchanges_then + 20))" ] && break; sleep 0.05; done
+  [ "$(sim_exchanges)" -gt "$((exchanges_then + 20))" ] || fail "no exchanges after the reconnect"
+  [ "$(ls "$root/mappings")" = "$area" ] || fail "areas now: $(ls "$root/mappings")"
+  [ "$(stat -c %s "$root/mappings/$area")" = 32768 ] || fail "the new area is not whole"
+  step "reconnected over a new area"
+}
+
+case_stop-signals() {
+  start_sim --verbose
+  start_efis --panel none --verbose
+  local sig status
+  for sig in TERM INT HUP; do
+    rm -f "$work/bridge.err"
+    start_bridge
+    wait_for bridge.err "EFIS data write channel OK"
+    [ "$(ls "$root/atoms" | wc -l)" = 1 ] && [ "$(ls "$root/mappings" | wc -l)" = 1 ] ||
+      fail "a connected bridge holds one atom and one area"
+    kill -s "$sig" "$bridge"
+    wait "$bridge"
+    status=$?
+    [ "$status" = 0 ] || fail "SIG$sig: the bridge ended with status $status"
+    [ -z "$(ls "$root/atoms")" ] || fail "SIG$sig left atoms: $(ls "$root/atoms")"
+    [ -z "$(ls "$root/mappings")" ] || fail "SIG$sig left areas: $(ls "$root/mappings")"
+    step "SIG$sig: the window closed, exit 0, no atom, no area"
+  done
+  # Killed outright: what it held stays until the next bridge takes it back.
+  rm -f "$work/bridge.err"
+  start_bridge
+  wait_for bridge.err "EFIS data write channel OK"
+  kill -9 "$bridge"
+  wait "$bridge"
+  [ "$(ls "$root/atoms" | wc -l)" = 1 ] || fail "a killed bridge left no atom?"
+  local old_area
+  old_area=$(ls "$root/mappings")
+  rm -f "$work/bridge.err"
+  start_bridge
+  wait_for bridge.err "EFIS data write channel OK"
+  [ "$(ls "$root/atoms" | wc -l)" = 1 ] || fail "atoms now: $(ls "$root/atoms")"
+  [ "$(ls "$root/mappings" | wc -l)" = 1 ] || fail "areas now: $(ls "$root/mappings")"
+  [ "$(ls "$root/mappings")" != "$old_area" ] || fail "the killed bridge's area is still there"
+  kill -TERM "$bridge"
+  wait "$bridge"
+  [ -z "$(ls "$root/atoms")$(ls "$root/mappings")" ] || fail "left behind after the last bridge"
+  step "a killed bridge's atom and area went with the next bridge's start"
+}
+
+declare -F "case_$case_name" >/dev/null || { echo "faults.sh: no case $case_name"; exit 2; }
+"case_$case_name"
+echo "faults.sh $case_name: passed"

@@ -1,0 +1,173 @@
+// The simulator link against korvan-sim when something goes wrong on the module's side or in
+// the shared namespace: a module that falls silent, an area cut short under the link, an area
+// name another live process holds, names and files that lead out of the namespace.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include "platform/ipc.h"
+#include "tests/integration/simlink_sim_fixture.h"
+
+namespace simtest {
+namespace {
+
+std::string AreaPath(const std::string& runtimeDir) {
+  char name[64];
+  std::snprintf(name, sizeof name, "FsasmLib:IPC:%X:1", static_cast<unsigned>(getpid()));
+  return runtimeDir + "/korvan-win32/mappings/" + name;
+}
+
+bool ReadQnh(std::uint16_t* qnh, SimResult& code) {
+  return SimLinkRead(0x0330, 2, qnh, code) && SimLinkProcess(code);
+}
+
+// A module that answered the handshake and then hangs: every later exchange costs its ten
+// attempts of 400 ms and ends as timed out, code 11.
+TEST_F(SimLinkSimTest, AModuleThatFallsSilentTimesOut) {
+  StartSim({"--silent-after", "1", "--verbose"});
+  Open();
+  std::uint16_t qnh = 0;
+  SimResult code = SimOkay;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ReadQnh(&qnh, code));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(code, SimTimedOut) << SimResultText[code];
+  EXPECT_GE(took, std::chrono::milliseconds(10 * 400 + 10 * 10));
+  EXPECT_EQ(qnh, 0);
+  EXPECT_TRUE(sim_.WaitForLine("exchange 11: not answered", kWaitMs));
+}
+
+// Any process of the user may cut the area's file short. The link's next access past the new
+// end would have died of SIGBUS: now the exchange fails as bad data, and a new open makes a new
+// area. (An access inside what is left is an ordinary one.)
+TEST_F(SimLinkSimTest, AnAreaCutShortUnderTheLinkIsBadDataAndANewOpenWorks) {
+  StartSim();
+  struct Cut {
+    std::uint32_t length;    // what is left of the file
+    std::uint32_t readSize;  // a read reaching past it
+  };
+  for (const Cut cut : {Cut{0, 2}, Cut{4096, 8000}}) {
+    SCOPED_TRACE(cut.length);
+    Open();
+    Bytes big(cut.readSize, 0xEE);
+    SimResult code = SimOkay;
+    ASSERT_TRUE(SimLinkRead(0x0330, cut.readSize, big.data(), code));
+    ASSERT_TRUE(SimLinkProcess(code)) << SimResultText[code];
+    EXPECT_EQ(big[0] | big[1] << 8, 16211);
+    // Cut between two batches: the next one is written into the cut area.
+    ASSERT_EQ(truncate(AreaPath(runtimeDir_).c_str(), cut.length), 0);
+    big.assign(cut.readSize, 0xEE);
+    ASSERT_TRUE(SimLinkRead(0x0330, cut.readSize, big.data(), code));
+    EXPECT_FALSE(SimLinkProcess(code));
+    EXPECT_EQ(code, SimBadData) << SimResultText[code];
+    EXPECT_EQ(big, Bytes(cut.readSize, 0xEE));
+    // The reconnect: close, open a new area, exchange as before.
+    SimLinkClose();
+    Open();
+    std::uint16_t qnh = 0;
+    ASSERT_TRUE(ReadQnh(&qnh, code)) << SimResultText[code];
+    EXPECT_EQ(qnh, 16211);
+    // Cut with a batch queued: the exchange has nothing left to send.
+    ASSERT_TRUE(SimLinkRead(0x0330, cut.readSize, big.data(), code));
+    ASSERT_EQ(truncate(AreaPath(runtimeDir_).c_str(), 0), 0);
+    EXPECT_FALSE(SimLinkProcess(code));
+    EXPECT_EQ(code, SimBadData) << SimResultText[code];
+    SimLinkClose();
+  }
+}
+
+// A child holding an area of the name this process's link uses, as another live bridge would
+// if process ids were reused while it still ran.
+class NameHolder {
+ public:
+  explicit NameHolder(const std::string& name) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      const platform::Handle area = platform::CreateSharedArea(name.c_str(), 0x8000);
+      const char byte = area != 0 && platform::MapSharedArea(area) != nullptr ? 'y' : 'n';
+      (void)!write(ready[1], &byte, 1);
+      pause();
+      _exit(0);
+    }
+    char byte = 0;
+    ready_ = read(ready[0], &byte, 1) == 1 && byte == 'y';
+    close(ready[0]);
+    close(ready[1]);
+  }
+  ~NameHolder() { Kill(); }
+  bool ready() const { return ready_; }
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+TEST_F(SimLinkSimTest, AnAreaNameAnotherLiveProcessHoldsIsRefusedAndADeadOnesIsReplaced) {
+  StartSim();
+  const std::string path = AreaPath(runtimeDir_);
+  NameHolder holder(path.substr(path.rfind('/') + 1));
+  ASSERT_TRUE(holder.ready());
+  SimResult code = SimOkay;
+  EXPECT_FALSE(SimLinkOpen(0, code));
+  EXPECT_EQ(code, SimNoMapping) << SimResultText[code];
+  EXPECT_EQ(SimLink.AreaView, nullptr);
+  holder.Kill();  // it dies holding the area: a stale file nobody holds
+  Open();
+  std::uint16_t qnh = 0;
+  ASSERT_TRUE(ReadQnh(&qnh, code)) << SimResultText[code];
+  EXPECT_EQ(qnh, 16211);
+}
+
+// A symlink planted under the area's name is never followed: the open fails with code 5 and
+// the file it points at is not touched.
+TEST_F(SimLinkSimTest, ASymlinkUnderTheAreaNameIsRefused) {
+  StartSim();
+  const std::string target = scratchDir_ + "/precious";
+  std::ofstream(target) << "keep";
+  const std::string mappings = runtimeDir_ + "/korvan-win32/mappings";
+  ASSERT_TRUE(mkdir(mappings.c_str(), 0700) == 0 || errno == EEXIST);
+  const std::string path = AreaPath(runtimeDir_);
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+  SimResult code = SimOkay;
+  EXPECT_FALSE(SimLinkOpen(0, code));
+  EXPECT_EQ(code, SimNoMapping) << SimResultText[code];
+  EXPECT_EQ(ReadLines(target), std::vector<std::string>{"keep"});
+  unlink(path.c_str());
+  Open();  // with the link gone, the name is free
+}
+
+// An atom names the area the module is to open: a name that leads out of the namespace's
+// mappings is refused by the module's open, which replies 0, whatever file it names.
+TEST_F(SimLinkSimTest, AnAtomNamingAPathOutsideTheNamespaceGetsReply0) {
+  StartSim({"--verbose"});
+  const std::string outside = scratchDir_ + "/outside";
+  std::ofstream(outside) << std::string(0x8000, 'x');
+  const std::uint16_t atom = platform::AddGlobalAtom("../../../outside");
+  ASSERT_NE(atom, 0);
+  const platform::WindowHandle window = platform::FindTopLevelWindow("UIPCMAIN");
+  ASSERT_NE(window, 0u);
+  std::uintptr_t reply = 77;
+  ASSERT_TRUE(platform::SendMessageWithTimeout(
+      window, platform::RegisterMessageName("FsasmLib:IPC"), atom, 0, kWaitMs, &reply));
+  EXPECT_EQ(reply, 0u);
+  EXPECT_TRUE(sim_.WaitForLine("cannot open area ../../../outside (error 123)", kWaitMs));
+  EXPECT_EQ(ReadLines(outside), std::vector<std::string>{std::string(0x8000, 'x')});
+  platform::DeleteGlobalAtom(atom);
+}
+
+}  // namespace
+}  // namespace simtest
