@@ -262,8 +262,11 @@ void TForm1::AfterSlowExchange() {
   SendEngine1AuxFrame();
   SendEngine2Frame();
   SendEngine2AuxFrame();
-  if (SimSnapshot.Qnh0330 != HeldQnh.load()) {
-    HeldQnh.store(SimSnapshot.Qnh0330);
+  // A setting from the EFIS that the next fast tick has yet to write is the newer one: the
+  // simulator's older value must not overrule it, or the pilot's turn of the knob is lost. The
+  // exchange leaves HeldQnh alone should the reader store a setting meanwhile.
+  std::uint16_t held = HeldQnh.load();
+  if (SimSnapshot.Qnh0330 != held && QnhFromEfis.load(std::memory_order_acquire) == 0 &&
+      HeldQnh.compare_exchange_strong(held, SimSnapshot.Qnh0330))
     SendQnhFrame();
-  }
 }

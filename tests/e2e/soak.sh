@@ -40,7 +40,7 @@ rss_max=0
 disagree_since=""
 longest_disagreement=0
 efis_changes=0
-overruled=0
+not_taken=0
 toggles=0
 up=1
 last_efis_key=""
@@ -65,7 +65,7 @@ for ((t = 1; t <= seconds; t++)); do
     efis_wanted=$(grep -F 'QNH set to' "$work/efis.out" | tail -n 1 | sed -n 's/.*QNH set to \([0-9]*\)\.\([0-9]\) hPa.*/\1\2/p')
   fi
   if [ -n "$last_efis_key" ] && (( t == last_efis_key + 8 )); then
-    agree "$efis_wanted" "$(sim_qnh)" || overruled=$((overruled + 1))
+    agree "$efis_wanted" "$(sim_qnh)" || not_taken=$((not_taken + 1))
   fi
   s=$(sim_qnh); e=$(efis_qnh)
   if agree "$e" "$s"; then
@@ -98,8 +98,8 @@ sim_steps=$(awk '$2 == "flight" { for (i = 3; i <= NF; i++) if ($i ~ /^qnh=/) q 
 growth=$(awk -v a="$rss_at_minute" -v m="$rss_max" 'BEGIN { printf "%.2f", (m - a) * 100 / a }')
 summary="soak: $seconds s; bridge RSS $rss_at_minute kB at 1 min, at most $rss_max kB after (+$growth %);"
 summary+=" autopilot toggled $toggles times (engaged $engaged, disengaged $disengaged);"
-summary+=" QNH changed on the EFIS $efis_changes times ($overruled overruled by the simulator's"
-summary+=" setting at a slow tick, as designed), $sim_steps changes of 0x0330 seen;"
+summary+=" QNH changed on the EFIS $efis_changes times ($not_taken not in the simulator 8 s later: a newer"
+summary+=" setting of its own), $sim_steps changes of 0x0330 seen;"
 summary+=" the sides never differed longer than $longest_disagreement s; log: the 4 connect lines"
 echo "$summary"
 awk -v g="$growth" 'BEGIN { exit !(g <= 1.0) }' || fail "resident memory grew $growth % after the first minute"

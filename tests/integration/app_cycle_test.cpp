@@ -242,16 +242,22 @@ TEST_F(BridgeCycle, QnhFromTheEfisIsWrittenOnceAtTheNextFastTick) {
   EXPECT_EQ(HeldQnh.load(), 16000);
 }
 
-TEST_F(BridgeCycle, SlowTickOverrulesAnEfisQnhNotYetWritten) {
+// The simulator's older setting does not overrule one from the EFIS that waits for its write.
+TEST_F(BridgeCycle, SlowTickLeavesAnEfisQnhNotYetWrittenForTheNextFastTick) {
   StartSim(sim_, "sim");
   CreateWindow();
   TickUntilNextIs(5);
   HeldQnh = 16000;
   QnhFromEfis = 1;
   Tick();  // phase 5: the simulator still holds 16211
-  EXPECT_EQ(HeldQnh.load(), 16211);
-  Tick();  // phase 6 writes the simulator's own value back
-  EXPECT_EQ(sim_.LastBatch(), DisengagedBatch({Write(0x0330, 2, "533F")}));
+  EXPECT_EQ(HeldQnh.load(), 16000) << "taken back by the simulator's older setting";
+  EXPECT_EQ(QnhFromEfis.load(), 1);
+  Tick();  // phase 6 writes the EFIS setting
+  EXPECT_EQ(sim_.LastBatch(), DisengagedBatch({Write(0x0330, 2, "803E")}));
+  TickUntilNextIs(1);
+  Tick();  // phase 1 reads it back
+  EXPECT_EQ(SimSnapshot.Qnh0330, 16000);
+  EXPECT_EQ(HeldQnh.load(), 16000);
 }
 
 TEST_F(BridgeCycle, WatchdogRestartsTheReaderEveryTwentyTicks) {

@@ -368,19 +368,15 @@ class BridgeE2E : public ::testing::TestWithParam<Setting> {
     return value;
   }
 
-  // A QNH from the unit, until the simulator has taken it (`hex`, the write's bytes). Each is
-  // sent just after a slow tick's sensor frame: one that arrives just before a slow tick is
-  // overruled by the simulator's own setting, as the cycle is made, and is sent again.
+  // A QNH from the unit, sent once just after a slow tick's sensor frame (`hex`, the write's
+  // bytes): the simulator takes it, whenever in the cycle it comes.
   bool QnhReachesSimulator(std::uint16_t tenths, const std::string& hex) {
     const Frame qnh = {
         2, 0, 1, 6, static_cast<std::uint8_t>(tenths), static_cast<std::uint8_t>(tenths >> 8)};
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      const std::size_t from = unit_.FrameCount();
-      if (!WaitUntil([&] { return !unit_.FramesOfType(0, from).empty(); })) return false;
-      if (!unit_.Send(qnh)) return false;
-      if (WaitUntil([&] { return SimWroteLast(0x0330, hex); }, 3000)) return true;
-    }
-    return false;
+    const std::size_t from = unit_.FrameCount();
+    if (!WaitUntil([&] { return !unit_.FramesOfType(0, from).empty(); })) return false;
+    if (!unit_.Send(qnh)) return false;
+    return WaitUntil([&] { return SimWroteLast(0x0330, hex); }, 3000);
   }
 
   // The bridge's modal message box, once one shows.
