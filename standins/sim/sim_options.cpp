@@ -149,107 +149,115 @@ bool ParsePoison(const char* value, SimOptions& options) {
   }
 }
 
+// Options that take a word: each says what it needs when the word does not parse.
+struct TextOption {
+  const char* name;
+  const char* needs;
+  bool (*store)(const char* value, SimOptions& options);
+};
+
+bool NonEmpty(const char* value) {
+  return *value != '\0';
+}
+
+const TextOption kTextOptions[] = {
+    {"--class", "a window class name without '/'",
+     [](const char* v, SimOptions& o) {
+       o.windowClass = v;
+       return NonEmpty(v) && std::strchr(v, '/') == nullptr;
+     }},
+    {"--rewrite", "ids, sizes, offsets, refs or all (joined by ',' or '|')",
+     [](const char* v, SimOptions& o) { return ParseRewriteModes(v, &o.rewrite); }},
+    {"--poison-doubles", "up to 8 of nan, inf, -inf or a number, joined by ','", ParsePoison},
+    {"--record", "a file name",
+     [](const char* v, SimOptions& o) {
+       o.recordPath = v;
+       return NonEmpty(v);
+     }},
+    {"--exchange-log", "a file name",
+     [](const char* v, SimOptions& o) {
+       o.exchangeLogPath = v;
+       return NonEmpty(v);
+     }},
+    {"--pilot", "tour or hold",
+     [](const char* v, SimOptions& o) {
+       const bool tour = std::strcmp(v, "tour") == 0;
+       if (!tour && std::strcmp(v, "hold") != 0) return false;
+       o.flight.pilot = tour ? PilotMode::Tour : PilotMode::Hold;
+       return true;
+     }},
+    {"--qnh-at", "SECONDS:HPA (HPA from 900 to 1100)",
+     [](const char* v, SimOptions& o) { return ParseQnhChange(v, o.flight); }},
+};
+
+// Options that stand alone.
+struct FlagOption {
+  const char* name;
+  bool SimOptions::*flag;
+};
+
+const FlagOption kFlagOptions[] = {
+    {"--zeros", &SimOptions::zeros},
+    {"--never-answer", &SimOptions::neverAnswer},
+    {"--verbose", &SimOptions::verbose},
+    {"--fly", &SimOptions::fly},
+};
+
+template <typename Option, std::size_t N>
+const Option* FindOption(const Option (&options)[N], const char* name) {
+  for (const Option& option : options) {
+    if (std::strcmp(option.name, name) == 0) return &option;
+  }
+  return nullptr;
+}
+
+// "--name=value" into its name and value; a bare argument is all name (value stays null).
+// False for a name too long to be one of ours.
+bool SplitOption(const char* arg, char (&name)[32], const char** value) {
+  const char* equals = std::strncmp(arg, "--", 2) == 0 ? std::strchr(arg, '=') : nullptr;
+  const std::size_t length = equals != nullptr ? equals - arg : std::strlen(arg);
+  if (length >= sizeof name) return false;
+  std::memcpy(name, arg, length);
+  name[length] = '\0';
+  if (equals != nullptr) *value = equals + 1;
+  return true;
+}
+
+ParseOutcome Unknown(const char* arg, char* error, std::size_t errorSize) {
+  std::snprintf(error, errorSize, "unknown option '%s'", arg);
+  return ParseOutcome::Error;
+}
+
 }  // namespace
 
 ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions& options, char* error,
                              std::size_t errorSize) {
   for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
     char name[32];
     const char* value = nullptr;
-    const char* equals = std::strchr(arg, '=');
-    if (std::strncmp(arg, "--", 2) == 0 && equals != nullptr &&
-        static_cast<std::size_t>(equals - arg) < sizeof name) {
-      std::memcpy(name, arg, equals - arg);
-      name[equals - arg] = '\0';
-      value = equals + 1;
-    } else {
-      std::snprintf(name, sizeof name, "%s", arg);
-      if (std::strlen(arg) >= sizeof name) {
-        std::snprintf(error, errorSize, "unknown option '%s'", arg);
-        return ParseOutcome::Error;
-      }
+    if (!SplitOption(argv[i], name, &value)) return Unknown(argv[i], error, errorSize);
+    if (value == nullptr && (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0))
+      return ParseOutcome::Help;
+    const FlagOption* flag = FindOption(kFlagOptions, name);
+    if (flag != nullptr && value == nullptr) {
+      options.*(flag->flag) = true;
+      continue;
     }
-    auto flag = [&](const char* option) {
-      return std::strcmp(name, option) == 0 && equals == nullptr;
-    };
-    auto takesValue = [&](const char* option) {
-      if (std::strcmp(name, option) != 0) return false;
-      if (value == nullptr && i + 1 < argc) value = argv[++i];
-      return true;
-    };
-    if (flag("--help") || flag("-h")) return ParseOutcome::Help;
-    if (const Numeric* numeric = standins::FindNumberOption(kNumericOptions, name)) {
-      takesValue(numeric->name);
-      double number;
-      if (!standins::ParseNumber(value, numeric->kind, numeric->min, numeric->max, &number)) {
-        std::snprintf(error, errorSize, "%s needs %s, got '%s'", numeric->name, numeric->needs,
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-      numeric->store(options, number);
-    } else if (flag("--zeros")) {
-      options.zeros = true;
-    } else if (flag("--never-answer")) {
-      options.neverAnswer = true;
-    } else if (flag("--verbose")) {
-      options.verbose = true;
-    } else if (flag("--fly")) {
-      options.fly = true;
-    } else if (takesValue("--class")) {
-      if (value == nullptr || *value == '\0' || std::strchr(value, '/') != nullptr) {
-        std::snprintf(error, errorSize, "--class needs a window class name without '/'");
-        return ParseOutcome::Error;
-      }
-      options.windowClass = value;
-    } else if (takesValue("--rewrite")) {
-      if (value == nullptr || !ParseRewriteModes(value, &options.rewrite)) {
-        std::snprintf(error, errorSize,
-                      "--rewrite needs ids, sizes, offsets, refs or all (joined by ',' or '|'), "
-                      "got '%s'",
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-    } else if (takesValue("--poison-doubles")) {
-      if (value == nullptr || !ParsePoison(value, options)) {
-        std::snprintf(error, errorSize,
-                      "--poison-doubles needs up to 8 of nan, inf, -inf or a number, joined by "
-                      "',', got '%s'",
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-    } else if (takesValue("--record")) {
-      if (value == nullptr || *value == '\0') {
-        std::snprintf(error, errorSize, "--record needs a file name");
-        return ParseOutcome::Error;
-      }
-      options.recordPath = value;
-    } else if (takesValue("--exchange-log")) {
-      if (value == nullptr || *value == '\0') {
-        std::snprintf(error, errorSize, "--exchange-log needs a file name");
-        return ParseOutcome::Error;
-      }
-      options.exchangeLogPath = value;
-    } else if (takesValue("--pilot")) {
-      if (value != nullptr && std::strcmp(value, "tour") == 0) {
-        options.flight.pilot = PilotMode::Tour;
-      } else if (value != nullptr && std::strcmp(value, "hold") == 0) {
-        options.flight.pilot = PilotMode::Hold;
-      } else {
-        std::snprintf(error, errorSize, "--pilot needs tour or hold, got '%s'", value ? value : "");
-        return ParseOutcome::Error;
-      }
-    } else if (takesValue("--qnh-at")) {
-      if (value == nullptr || !ParseQnhChange(value, options.flight)) {
-        std::snprintf(error, errorSize,
-                      "--qnh-at needs SECONDS:HPA (HPA from 900 to 1100), got '%s'",
-                      value ? value : "");
-        return ParseOutcome::Error;
-      }
-    } else {
-      std::snprintf(error, errorSize, "unknown option '%s'", arg);
+    const Numeric* numeric = standins::FindNumberOption(kNumericOptions, name);
+    const TextOption* text = FindOption(kTextOptions, name);
+    if (numeric == nullptr && text == nullptr) return Unknown(argv[i], error, errorSize);
+    if (value == nullptr && i + 1 < argc) value = argv[++i];
+    double number;
+    const bool stored =
+        numeric != nullptr
+            ? standins::ParseNumber(value, numeric->kind, numeric->min, numeric->max, &number)
+            : value != nullptr && text->store(value, options);
+    if (!stored) {
+      std::snprintf(error, errorSize, "%s needs %s, got '%s'", name,
+                    numeric != nullptr ? numeric->needs : text->needs, value ? value : "");
       return ParseOutcome::Error;
     }
+    if (numeric != nullptr) numeric->store(options, number);
   }
   return ParseOutcome::Run;
 }

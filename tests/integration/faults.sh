@@ -52,8 +52,8 @@ case_sim-killed() {
   rm -f "$work/sim.out"
   start_sim --verbose
   click_reconnect sim
-  wait_for bridge.err "Connected to FSX" 30
-  [ "$(count bridge.err 'Connected to FSX')" = 2 ] || fail "no second connect"
+  wait_for_count bridge.err "Connected to FSX" 2
+  [ "$(count bridge.err 'Connected to FSX')" = 2 ] || fail "more than a second connect"
   wait_for sim.out "exchange 20:"
   for _ in $(seq 600); do [ "$(efis_frames)" -gt "$((frames + 20))" ] && break; sleep 0.05; done
   [ "$(efis_frames)" -gt "$((frames + 20))" ] || fail "no frames after the reconnect"
@@ -92,12 +92,8 @@ check_efis_down() {
 check_efis_back() {
   local frames
   click_reconnect efis
-  wait_for bridge.err "EFIS data write channel OK" 30
-  for _ in $(seq 600); do
-    [ "$(count bridge.err 'EFIS data write channel OK')" = 2 ] && break
-    sleep 0.05
-  done
-  [ "$(count bridge.err 'EFIS data write channel OK')" = 2 ] || fail "no second EFIS connect"
+  wait_for_count bridge.err "EFIS data write channel OK" 2
+  [ "$(count bridge.err 'EFIS data write channel OK')" = 2 ] || fail "more than a second EFIS connect"
   frames=$(efis_frames)
   for _ in $(seq 600); do [ "$(efis_frames)" -gt "$((frames + 20))" ] && break; sleep 0.05; done
   [ "$(efis_frames)" -gt "$((frames + 20))" ] || fail "no frames after the EFIS reconnect"
@@ -173,8 +169,8 @@ case_area-truncated() {
   local exchanges_then
   exchanges_then=$(sim_exchanges)
   click_reconnect sim
-  for _ in $(seq 600); do [ "$(count bridge.err 'Connected to FSX')" = 2 ] && break; sleep 0.05; done
-  [ "$(count bridge.err 'Connected to FSX')" = 2 ] || fail "no reconnect"
+  wait_for_count bridge.err "Connected to FSX" 2
+  [ "$(count bridge.err 'Connected to FSX')" = 2 ] || fail "more than one reconnect"
   for _ in $(seq 600); do [ "$(sim_exchanges)" -gt "$((exchanges_then + 20))" ] && break; sleep 0.05; done
   [ "$(sim_exchanges)" -gt "$((exchanges_then + 20))" ] || fail "no exchanges after the reconnect"
   [ "$(ls "$root/mappings")" = "$area" ] || fail "areas now: $(ls "$root/mappings")"

@@ -75,6 +75,16 @@ wait_for() {
 
 count() { grep -cF -- "$2" "$work/$1" 2>/dev/null || true; }
 
+# Waits until FILE holds N lines with TEXT (a line seen before a reconnect counts as one).
+wait_for_count() {
+  local i
+  for i in $(seq $(( ${4:-30} * 20 ))); do
+    [ "$(count "$1" "$2")" -ge "$3" ] && return 0
+    sleep 0.05
+  done
+  fail "${3} \"$2\" lines in $1 not seen within ${4:-30} s (saw $(count "$1" "$2"))"
+}
+
 when() { grep -F -- "$2" "$work/$1" | sed -n "${3:-1}p" | cut -d' ' -f1; }
 
 # Seconds from $1 to $2 (moments), to one decimal.
