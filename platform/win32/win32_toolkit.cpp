@@ -430,12 +430,25 @@ bool ToolkitBackendDispatchPending() {
   return true;
 }
 
-// Windows waits in whole milliseconds of its own tick (1 ms under timeBeginPeriod(1)).
+// Windows ends a timed wait on a tick of its timer (1 ms under timeBeginPeriod(1)), up to a
+// tick after the time asked for: waiting the whole span would end most of a millisecond into
+// the one due, and a tick measured from that starts that much late, every tick. So it waits a
+// tick short, then a tick at a time until the millisecond clock shows the one due.
 bool ToolkitBackendWait(std::uint32_t timeoutMs) {
   HANDLE wake = TheWakeEvent();
-  DWORD timeout = timeoutMs == kToolkitWaitForever ? INFINITE : timeoutMs;
-  return MsgWaitForMultipleObjectsEx(1, &wake, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
-         WAIT_TIMEOUT;
+  if (timeoutMs == kToolkitWaitForever) {
+    MsgWaitForMultipleObjectsEx(1, &wake, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    return false;
+  }
+  const std::uint32_t due = platform::TimeGetTime() + timeoutMs;  // modulo 2^32
+  for (;;) {
+    const auto left = static_cast<std::int32_t>(due - platform::TimeGetTime());
+    if (left <= 0) return true;
+    const DWORD slice = left > 1 ? static_cast<DWORD>(left - 1) : 1;
+    if (MsgWaitForMultipleObjectsEx(1, &wake, slice, QS_ALLINPUT, MWMO_INPUTAVAILABLE) !=
+        WAIT_TIMEOUT)
+      return false;
+  }
 }
 
 void ToolkitBackendWake() {
