@@ -21,6 +21,7 @@
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_handles.h"
 #include "platform/posix/posix_root.h"
+#include "platform/posix/posix_send.h"
 #include "platform/posix/posix_thread.h"
 
 namespace platform {
@@ -255,28 +256,11 @@ void ReadCall(HandleEntry& entry, Transfer& transfer) {
   transfer.error = 0;
 }
 
-// One packet, sent whole within kDeviceWriteBoundMs. The common case is one non-blocking send; only
-// a unit whose socket is full is waited for, and one that takes nothing in time fails the write
-// (ETIMEDOUT) rather than holding the caller for as long as it hangs.
-ssize_t SendWithin(int fd, const void* buffer, std::uint32_t size) {
-  std::uint64_t deadline = 0;
-  for (;;) {
-    const ssize_t n = send(fd, buffer, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n >= 0 || (errno != EAGAIN && errno != EINTR)) return n;
-    if (errno == EINTR) continue;
-    if (deadline == 0) deadline = posix::MonotonicMs() + kDeviceWriteBoundMs;
-    pollfd p{fd, POLLOUT, 0};
-    const int rc = poll(&p, 1, posix::PollTimeoutUntil(deadline));
-    if (rc == 0) {
-      errno = ETIMEDOUT;
-      return -1;
-    }
-    if (rc < 0 && errno != EINTR) return -1;
-  }
-}
-
+// A unit that takes nothing within the bound fails the write (ETIMEDOUT) rather than holding
+// the caller for as long as it hangs.
 void WriteCall(HandleEntry& entry, Transfer& transfer) {
-  const ssize_t n = SendWithin(entry.fd, transfer.buffer, transfer.size);
+  const ssize_t n = posix::SendPacketBy(entry.fd, transfer.buffer, transfer.size,
+                                        posix::MonotonicMs() + kDeviceWriteBoundMs);
   if (n < 0) {
     transfer.error = errno == ETIMEDOUT  ? kErrorOperationAborted
                      : errno == EMSGSIZE ? kErrorInvalidParameter

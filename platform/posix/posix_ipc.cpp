@@ -15,6 +15,7 @@
 #include "platform/ipc.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_send.h"
 #include "platform/posix/posix_window_socket.h"
 
 namespace platform {
@@ -79,16 +80,11 @@ bool Unread(int error) {
 // The packet goes at once when the socket has room, as it has for every message but one
 // sent while the server has not yet read the one before; only then does it wait for room.
 Step SendBy(int fd, const unsigned char* packet, std::size_t size, std::uint64_t deadline) {
-  for (;;) {
-    const ssize_t sent = send(fd, packet, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent == static_cast<ssize_t>(size)) return Step::Done;
-    if (sent < 0 && Unread(errno)) return Step::Unread;
-    if (sent >= 0 || (errno != EAGAIN && errno != EINTR)) return Step::Lost;
-    pollfd wait{fd, POLLOUT, 0};
-    const int ready = poll(&wait, 1, posix::PollTimeoutUntil(deadline));
-    if (ready == 0) return Step::TimedOut;
-    if (ready < 0 && errno != EINTR) return Step::Lost;
-  }
+  const ssize_t sent = posix::SendPacketBy(fd, packet, size, deadline);
+  if (sent == static_cast<ssize_t>(size)) return Step::Done;
+  if (sent < 0 && errno == ETIMEDOUT) return Step::TimedOut;
+  if (sent < 0 && Unread(errno)) return Step::Unread;
+  return Step::Lost;
 }
 
 // The reply, waited for in the receive itself (the socket blocks, its receive timeout set to

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "standins/common/number_option.h"
+#include "standins/common/say.h"
 
 namespace efisunit {
 
@@ -30,11 +31,7 @@ constexpr long kMaxServoHz = 1000;
 constexpr long kQnhStep = 10;  // 1 hPa
 constexpr long kMaxQnh = 65535;
 
-void Say(const char* line) {
-  std::fputs(line, stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+using standins::Say;
 
 using standins::NumberKind;
 using OutputNumber = standins::NumberOption<OutputOptions>;
@@ -106,10 +103,7 @@ void MakeServoFrame(const OutputOptions& options, std::uint8_t (&frame)[kServoFr
 
 void UnitOutputs::End() {
   RestoreKeys();
-  char line[128];
-  std::snprintf(line, sizeof line, "sent %ld servo frames and %ld QNH frames, dropped %ld",
-                servoSent_, qnhSent_, dropped_);
-  Say(line);
+  Say("sent %ld servo frames and %ld QNH frames, dropped %ld", servoSent_, qnhSent_, dropped_);
 }
 
 int UnitOutputs::MsUntilDue(std::uint64_t now) const {
@@ -147,9 +141,7 @@ void UnitOutputs::Key(char key, std::uint64_t) {
   if (qnh == qnh_ || qnh < 0 || qnh > kMaxQnh) return;
   qnh_ = qnh;
   qnhPending_ = true;
-  char line[64];
-  std::snprintf(line, sizeof line, "QNH set to %ld.%ld hPa", qnh_ / 10, qnh_ % 10);
-  Say(line);
+  Say("QNH set to %ld.%ld hPa", qnh_ / 10, qnh_ % 10);
 }
 
 void UnitOutputs::SetServos(int bankMode, int bankPos, int pitchMode, int pitchPos) {

@@ -7,27 +7,6 @@ namespace efisunit {
 
 namespace {
 
-int S16(const std::uint8_t* f, std::size_t at) {
-  const int value = f[at] | f[at + 1] << 8;
-  return value >= 0x8000 ? value - 0x10000 : value;
-}
-
-// Appends to a text, keeping it NUL-terminated within its room.
-struct Text {
-  char* text;
-  std::size_t room;
-  std::size_t used = 0;
-
-  template <typename... Args>
-  void Add(const char* format, Args... args) {
-    if (room == 0 || used + 1 >= room) return;
-    const int n = std::snprintf(text + used, room - used, format, args...);
-    if (n <= 0) return;
-    const auto wrote = static_cast<std::size_t>(n);
-    used += wrote < room - used ? wrote : room - used - 1;
-  }
-};
-
 AutopilotSense Sense(const PanelReadout& r) {
   return {r.bankDeg, r.pitchDeg, r.headingDeg, static_cast<double>(r.altitudeFt),
           static_cast<double>(r.verticalSpeedFpm)};
@@ -123,7 +102,7 @@ void FormatAutopilot(const Autopilot& ap, char* text, std::size_t textSize) {
 }
 
 void FormatTextPanel(const PanelSession& s, char* text, std::size_t textSize) {
-  Text t{text, textSize};
+  TextAppender t{text, textSize};
   if (textSize > 0) text[0] = '\0';
   const PanelReadout& r = s.readout;
   char ap[64];

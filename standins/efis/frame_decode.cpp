@@ -4,6 +4,23 @@
 #include <cstdio>
 
 namespace efisunit {
+
+int S16(const std::uint8_t* f, std::size_t at) {
+  const int value = f[at] | f[at + 1] << 8;
+  return value >= 0x8000 ? value - 0x10000 : value;
+}
+
+void TextAppender::Add(const char* format, ...) {
+  if (room == 0 || used + 1 >= room) return;
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(text + used, room - used, format, args);
+  va_end(args);
+  if (n <= 0) return;
+  const auto wrote = static_cast<std::size_t>(n);
+  used += wrote < room - used ? wrote : room - used - 1;
+}
+
 namespace {
 
 int U8(const std::uint8_t* f, std::size_t at) {
@@ -11,10 +28,6 @@ int U8(const std::uint8_t* f, std::size_t at) {
 }
 int U16(const std::uint8_t* f, std::size_t at) {
   return f[at] | f[at + 1] << 8;
-}
-int S16(const std::uint8_t* f, std::size_t at) {
-  const int value = U16(f, at);
-  return value >= 0x8000 ? value - 0x10000 : value;
 }
 long long S32(const std::uint8_t* f, std::size_t at) {
   const long long value =
@@ -70,24 +83,6 @@ void TakeEngine(const std::uint8_t* f, EngineReadout& e) {
   e.cylinderHeadC = S16(f, 32);
 }
 
-// Appends to the line, keeping it NUL-terminated within its room.
-struct Line {
-  char* text;
-  std::size_t room;
-  std::size_t used;
-
-  void Add(const char* format, ...) {
-    if (used + 1 >= room) return;
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text + used, room - used, format, args);
-    va_end(args);
-    if (n <= 0) return;
-    const auto wrote = static_cast<std::size_t>(n);
-    used += wrote < room - used ? wrote : room - used - 1;
-  }
-};
-
 }  // namespace
 
 bool TakeFrame(const std::uint8_t* frame, std::size_t size, PanelReadout& panel) {
@@ -128,7 +123,7 @@ bool TakeFrame(const std::uint8_t* frame, std::size_t size, PanelReadout& panel)
 }
 
 void FormatPanel(const PanelReadout& p, char* text, std::size_t textSize) {
-  Line line{text, textSize, 0};
+  TextAppender line{text, textSize};
   if (textSize > 0) text[0] = '\0';
   line.Add("panel:");
   if (p.airData) {

@@ -63,4 +63,16 @@ bool TakeFrame(const std::uint8_t* frame, std::size_t size, PanelReadout& panel)
 // frames have arrived appear.
 void FormatPanel(const PanelReadout& panel, char* text, std::size_t textSize);
 
+// A frame's little-endian signed 16-bit field at `at`.
+int S16(const std::uint8_t* frame, std::size_t at);
+
+// Appends printf-formatted pieces to `text`, keeping it NUL-terminated within its `room`.
+struct TextAppender {
+  char* text;
+  std::size_t room;
+  std::size_t used = 0;
+
+  void Add(const char* format, ...);
+};
+
 }  // namespace efisunit

@@ -7,15 +7,6 @@
 
 namespace efisunit {
 
-void Say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
 void Record(FrameReport& report, const char* format, ...) {
   if (report.record == nullptr) return;
   std::fprintf(report.record, "%llu ", static_cast<unsigned long long>(UnitNowMs()));

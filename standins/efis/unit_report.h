@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "standins/common/say.h"
+
 namespace efisunit {
 
 inline constexpr std::size_t kMaxFrame = 512;  // larger than any frame; longer ones are cut
@@ -23,8 +25,7 @@ struct FrameReport {
 // The unit's millisecond clock, of its platform's unit file.
 std::uint64_t UnitNowMs();
 
-// A line on standard output, at once.
-void Say(const char* format, ...);
+using standins::Say;
 // A line in the record, after the time stamp.
 void Record(FrameReport& report, const char* format, ...);
 // An open, close or refusal of a channel ("device", "PIPE00", "PIPE01").

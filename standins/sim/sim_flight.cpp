@@ -375,6 +375,10 @@ void AdvanceFlight(double seconds) {
   Publish(f);
 }
 
+double FlightTimeS() {
+  return State.time;
+}
+
 FlightView ViewFlight() {
   const Flight& f = State;
   FlightView v{};

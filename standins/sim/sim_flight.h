@@ -48,6 +48,8 @@ void FlightClientWrote(std::uint32_t offset, std::uint32_t size);
 // Integrates `seconds` more of flight in steps of kFlightStepS (a remainder is carried to the
 // next call) and stores the results in the space.
 void AdvanceFlight(double seconds);
+// Seconds flown since BeginFlight.
+double FlightTimeS();
 
 // The model's own view, for its status line and the tests.
 struct FlightView {

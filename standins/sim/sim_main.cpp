@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/ipc.h"
 #include "platform/ipc_server.h"
+#include "standins/common/say.h"
 #include "standins/sim/sim_exchange.h"
 #include "standins/sim/sim_flight.h"
 #include "standins/sim/sim_options.h"
@@ -34,15 +35,7 @@ std::int64_t BankStepsFromUs = 0;
 const char* const kSimNames[] = {"Any", "FS98",   "FS2K",   "CFS2", "CFS1",
                                  "FLY", "FS2002", "FS2004", "FSX"};
 
-// Every line goes out at once: tests and scripts wait for them.
-void Say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stdout, format, args);
-  va_end(args);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+using standins::Say;
 
 void OnStopSignal(int) {
   StopSignalled = 1;
@@ -69,8 +62,8 @@ void Fly() {
   FlightClockMs = now;
   // A stalled client is not made up for with minutes of flight in one go.
   sim::AdvanceFlight(elapsed < 2000 ? elapsed / 1000.0 : 2.0);
-  const sim::FlightView view = sim::ViewFlight();
-  if (view.timeS >= NextFlightLineS) {
+  if (sim::FlightTimeS() >= NextFlightLineS) {
+    const sim::FlightView view = sim::ViewFlight();
     char line[400];
     sim::FormatFlight(view, line, sizeof line);
     Say("%s", line);
