@@ -245,6 +245,18 @@ bool TForm1::Exchange() {
   return false;
 }
 
+void TForm1::HandBackControls() {
+  // Left at 3, the yoke would stay disconnected and the surfaces held at the last servo command
+  // until the module's own limit ran out. DisconnectFlags still 3 covers a disengagement the
+  // next fast tick has yet to write.
+  if (!SimConnected || (AutopilotEngaged.load() == 0 && DisconnectFlags != 3)) return;
+  DisconnectFlags = 0;
+  QueueWrite(kDisconnectOffset, sizeof DisconnectFlags, &DisconnectFlags);
+  // One attempt: the window is closing, and a failure has nobody left to tell.
+  SimResult ignored;
+  SimLinkProcessOnce(ignored);
+}
+
 void TForm1::AfterFastExchange() {
   if (InputReadsQueued) {
     BankServoShown.store(AileronInputRead);

@@ -149,6 +149,7 @@ void TForm1::StartFirstReader() {
 }
 
 void TForm1::FormCloseQuery(TObject*, bool&) {
+  HandBackControls();
   KillReader();
   EfisCloseHandles();
 }

@@ -38,7 +38,8 @@ class TForm1 : public TForm {
 
   // Window creation: clears the EFIS handles, connects to the simulator, then to the EFIS.
   void FormCreate(TObject* sender);
-  // A close request: the reader goes, the EFIS handles close; the close is never refused.
+  // A close request: an engaged autopilot hands the controls back, the reader goes, the EFIS
+  // handles close; the close is never refused.
   void FormCloseQuery(TObject* sender, bool& canClose);
   // The bridge cycle: one tick of the frame timer. Both arguments are ignored.
   void FrameTimer1Timer(TObject* sender, std::int32_t lagCount);
@@ -74,6 +75,8 @@ class TForm1 : public TForm {
   void QueueDisengagedControls();
   void ShowServos();
   bool Exchange();
+  // The close's last exchange: 0 at the control disconnect while the autopilot holds the yoke.
+  void HandBackControls();
   void AfterFastExchange();
   void AfterSlowExchange();
   void ReportTickFault(const char* text);

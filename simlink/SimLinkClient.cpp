@@ -211,7 +211,10 @@ bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, 
   return true;
 }
 
-bool SimLinkProcess(SimResult& code) {
+namespace {
+
+// The exchange with up to `attempts` sends of 400 ms, 10 ms apart.
+bool ProcessBatch(int attempts, SimResult& code) {
   if (SimLink.AreaView == nullptr) {
     code = SimNotOpen;
     return false;
@@ -228,10 +231,11 @@ bool SimLinkProcess(SimResult& code) {
 
   bool sent = false;
   std::uintptr_t reply = 0;
-  for (int attempt = 0; attempt < kSendAttempts && !sent; ++attempt) {
+  for (int attempt = 0; attempt < attempts && !sent; ++attempt) {
     sent = platform::SendMessageWithTimeout(SimLink.ServerWindow, SimLink.IpcMessage,
                                             SimLink.AreaAtom, 0, kSendTimeoutMs, &reply);
-    if (!sent) platform::SleepMs(kSendPauseMs);
+    // The one-attempt exchange of a close has its 400 ms and no more.
+    if (!sent && attempts > 1) platform::SleepMs(kSendPauseMs);
   }
   if (!sent) {
     // Windows reports a timed-out send as ERROR_TIMEOUT, not 0: both mean the module is there
@@ -248,6 +252,16 @@ bool SimLinkProcess(SimResult& code) {
   QueuedCount = 0;
   code = SimOkay;
   return true;
+}
+
+}  // namespace
+
+bool SimLinkProcess(SimResult& code) {
+  return ProcessBatch(kSendAttempts, code);
+}
+
+bool SimLinkProcessOnce(SimResult& code) {
+  return ProcessBatch(1, code);
 }
 
 // The steps of SimLinkOpen, in its order. Each sets `code` when it fails.

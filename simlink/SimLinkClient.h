@@ -104,3 +104,8 @@ bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, 
 //          open makes a usable area).
 // Blocks   until the module answers; about 4.1 s when it never does.
 bool SimLinkProcess(SimResult& code);
+
+// SimLinkProcess with a single attempt of 400 ms and no pause: for the last exchange of a close,
+// which must not hold the closing window for seconds. Codes and outcome as SimLinkProcess.
+// Blocks   until the module answers; at most about 400 ms.
+bool SimLinkProcessOnce(SimResult& code);

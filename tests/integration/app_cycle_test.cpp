@@ -362,6 +362,53 @@ TEST_F(BridgeCycle, FramesFollowThePhasesInTheirOrder) {
   efis.Stop();
 }
 
+TEST_F(BridgeCycle, AnEngagedCloseHandsTheControlsBackInOneExchangeADisengagedOneInNone) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  Tick();  // phase 1
+  AutopilotEngaged = 1;
+  DisengageCountdown = 20;
+  FastTick();
+  const std::size_t batches = sim_.BatchCount();
+  const std::vector<std::string> log = Log();
+  bool canClose = true;
+  Form1->FormCloseQuery(Form1, canClose);
+  EXPECT_TRUE(canClose);
+  ASSERT_EQ(sim_.BatchCount(), batches + 1);
+  EXPECT_EQ(sim_.LastBatch(), (std::vector<Record>{Write(0x310A, 1, "00")}));
+  EXPECT_EQ(Log(), log) << "the close adds no line";
+
+  // Disengaged: the fast ticks write 0 themselves; the close has nothing to hand back.
+  AutopilotEngaged = 0;
+  FastTick();
+  const std::size_t disengaged = sim_.BatchCount();
+  Form1->FormCloseQuery(Form1, canClose);
+  EXPECT_EQ(sim_.BatchCount(), disengaged);
+}
+
+TEST_F(BridgeCycle, TheLastExchangeOfACloseTriesOnceAndFailsWithoutALine) {
+  // The handshake and the first two ticks are answered, then nothing.
+  ASSERT_TRUE(sim_.Start(dir_ + "/sim.record", {"--silent-after", "3", "--verbose"}));
+  CreateWindow();
+  Tick();
+  AutopilotEngaged = 1;
+  DisengageCountdown = 20;
+  FastTick();
+  ASSERT_EQ(CountLog("FlightSim problem: "), 0);
+  const std::vector<std::string> log = Log();
+  const auto from = std::chrono::steady_clock::now();
+  bool canClose = true;
+  Form1->FormCloseQuery(Form1, canClose);
+  const auto took = std::chrono::steady_clock::now() - from;
+  EXPECT_EQ(Log(), log);
+  EXPECT_GE(took, std::chrono::milliseconds(390)) << "it waited for the answer";
+  EXPECT_TRUE(SimConnected) << "a close reports nothing and changes nothing else";
+  // One attempt, not the ten of a tick: a close never waits 4 s for a module that hangs.
+  ASSERT_TRUE(sim_.Process().WaitForLine("not answered", 30000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(sim_.Process().CountLines("not answered"), 1);
+}
+
 TEST_F(BridgeCycle, CloseQueryNeverRefusesAndFirstActivationIsOnce) {
   CreateWindow();
   EXPECT_TRUE(FirstActivation);

@@ -82,6 +82,7 @@ class SimModule {
     return child_.WaitForLine("korvan-sim ready", 10000);
   }
   void Stop() { child_.Stop(); }
+  testsupport::ChildProcess& Process() { return child_; }
 
   // Every batch recorded so far, by batch number.
   std::map<unsigned, std::vector<Record>> Batches() const {
