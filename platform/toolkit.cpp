@@ -239,6 +239,10 @@ void TApplication::ShowException(const std::string& text) {
   ToolkitBackendMessageBox(Title, text);
 }
 
+void TApplication::ShowRunningCopy(const std::string& formClass) {
+  ToolkitBackendShowRunningCopy(Title, formClass);
+}
+
 // ---- Offered to the backends ----
 
 bool ToolkitAppActivation(bool active) {

@@ -230,6 +230,13 @@ class TApplication : public TComponent {
   // returns once the user has closed the box (headless: at once).
   void ShowException(const std::string& text);
 
+  // Another copy of this program runs: brings its main form, of window class `formClass`, to
+  // the front, restored when its application is minimized, as far as the window system lets one
+  // program raise another's window (best effort, never an error). The other copy is found by
+  // Title. Win32 does it; GTK and headless do nothing. Needs no Initialize. Waits at most about
+  // 2 s for a busy copy.
+  void ShowRunningCopy(const std::string& formClass);
+
  private:
   bool terminated_ = false;
   bool active_ = false;

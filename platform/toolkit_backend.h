@@ -81,6 +81,10 @@ void ToolkitBackendRunEnded();
 // backends also write the text to standard error.
 void ToolkitBackendMessageBox(const std::string& title, const std::string& text);
 
+// TApplication::ShowRunningCopy: the other copy's application window is the one titled
+// `title`, its main form the window of class `formClass` it owns. Nothing on GTK and headless.
+void ToolkitBackendShowRunningCopy(const std::string& title, const std::string& formClass);
+
 // A line added to a memo. Linux backends write it to standard error as one line; Win32 does
 // nothing.
 void ToolkitBackendEchoLine(const std::string& line);

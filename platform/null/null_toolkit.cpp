@@ -100,6 +100,8 @@ void ToolkitBackendEchoLine(const std::string& line) {
   WriteErrorLine(line);
 }
 
+void ToolkitBackendShowRunningCopy(const std::string&, const std::string&) {}
+
 // ---- Test entries ----
 
 void NullToolkitReset() {

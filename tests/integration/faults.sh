@@ -16,7 +16,11 @@
 #   area-truncated    the shared area cut to 0 bytes under the bridge: no SIGBUS, one "FlightSim
 #                     problem: IPC request contains bad data", a reconnect makes a new area.
 #   stop-signals      SIGTERM, SIGINT and SIGHUP close the bridge as its close button does (exit
-#                     0, atom and area gone); a bridge killed outright costs nothing either.
+#                     0, atom and area gone, no extra exchange while disengaged); a bridge killed
+#                     outright costs nothing either.
+#   one-copy          with the EFIS autopilot engaged: a second bridge exits at once and leaves
+#                     the first untouched; SIGTERM then hands the controls back with one last
+#                     exchange that writes 0 at 0x310A.
 bin=$1
 case_name=$2
 source "$(dirname "$0")/three_programs.sh"
@@ -178,8 +182,15 @@ case_area-truncated() {
   step "reconnected over a new area"
 }
 
+# The records of korvan-sim's last batch (--record), without their batch number.
+last_batch() {
+  awk '$1 == "batch" { if ($2 != n) { n = $2; b = "" } sub(/^batch [0-9]+ /, ""); b = b $0 ";" }
+       END { print b }' "$work/sim.rec"
+}
+lone_handback="id 2 offset 0x310A size 1 data 00;"
+
 case_stop-signals() {
-  start_sim --verbose
+  start_sim --verbose --record "$work/sim.rec"
   start_efis --panel none --verbose
   local sig status
   for sig in TERM INT HUP; do
@@ -194,7 +205,8 @@ case_stop-signals() {
     [ "$status" = 0 ] || fail "SIG$sig: the bridge ended with status $status"
     [ -z "$(ls "$root/atoms")" ] || fail "SIG$sig left atoms: $(ls "$root/atoms")"
     [ -z "$(ls "$root/mappings")" ] || fail "SIG$sig left areas: $(ls "$root/mappings")"
-    step "SIG$sig: the window closed, exit 0, no atom, no area"
+    [ "$(last_batch)" != "$lone_handback" ] || fail "SIG$sig: a disengaged close made an exchange"
+    step "SIG$sig: the window closed, exit 0, no atom, no area, no extra exchange"
   done
   # Killed outright: what it held stays until the next bridge takes it back.
   rm -f "$work/bridge.err"
@@ -215,6 +227,34 @@ case_stop-signals() {
   wait "$bridge"
   [ -z "$(ls "$root/atoms")$(ls "$root/mappings")" ] || fail "left behind after the last bridge"
   step "a killed bridge's atom and area went with the next bridge's start"
+}
+
+case_one-copy() {
+  start_sim --verbose --record "$work/sim.rec"
+  start_efis --panel none --verbose --bank-mode 3 --bank-pos 5600
+  start_bridge
+  wait_for bridge.err "EFIS data write channel OK"
+  wait_for sim.rec "offset 0x0BB6 size 2 data 0010"
+  step "the autopilot flies: 4096 at 0x0BB6"
+  local started status took
+  started=$EPOCHREALTIME
+  "$bin/korvan-bridge" >"$work/second.out" 2>"$work/second.err"
+  status=$?
+  took=$(elapsed "$started" "$EPOCHREALTIME")
+  [ "$status" = 0 ] || fail "the second copy ended with status $status"
+  grep -qF "another copy runs in this session" "$work/second.err" || fail "the second copy said nothing"
+  between 0 "$took" 10 || fail "the second copy took $took s"
+  [ "$(grep -c 'offset 0x330A' "$work/sim.rec")" = 1 ] || fail "a second handshake at the module"
+  [ "$(count efis.out 'open PIPE00')" = 1 ] || fail "a second opener of the EFIS"
+  [ "$(count bridge.err 'Connected to FSX')" = 1 ] || fail "the first copy's log changed"
+  kill -0 "$bridge" || fail "the first copy ended"
+  step "the second copy left after $took s; the first kept its link, its EFIS, one handshake"
+  kill -TERM "$bridge"
+  wait "$bridge"
+  status=$?
+  [ "$status" = 0 ] || fail "SIGTERM: the bridge ended with status $status"
+  [ "$(last_batch)" = "$lone_handback" ] || fail "the last batch was: $(last_batch)"
+  step "closed while engaged: the last exchange wrote 0 at 0x310A alone"
 }
 
 declare -F "case_$case_name" >/dev/null || { echo "faults.sh: no case $case_name"; exit 2; }
