@@ -33,4 +33,8 @@ std::uint32_t TimeGetTime() {
 void BeginFineTimer() {}
 void EndFineTimer() {}
 
+int OptOutOfPowerThrottling() {
+  return 0;
+}
+
 }  // namespace platform

@@ -162,6 +162,13 @@ void OnActivate(FormPeer& form, WPARAM wParam) {
   ToolkitFormActivated(*form.Form);
 }
 
+// Windows may end the process at any moment once this returns: the main form's close, with
+// everything its handlers do, runs in here, as a click on its close button would.
+void OnEndSession(FormPeer& form, WPARAM ending) {
+  if (ending == FALSE || form.Form != Application->MainForm) return;
+  ToolkitGuard([&form] { form.Form->Close(); });
+}
+
 LRESULT CALLBACK FormProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
@@ -186,6 +193,11 @@ LRESULT CALLBACK FormProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       ToolkitGuard([form] { form->Form->Close(); });
       return 0;  // the toolkit hides the window itself when the close is allowed
+    case WM_QUERYENDSESSION:
+      return TRUE;  // a close is never refused, a logoff neither
+    case WM_ENDSESSION:
+      OnEndSession(*form, wParam);
+      return 0;
     case WM_SYSCOMMAND:
       // The main form minimizes the application: its button stays, the forms hide with it.
       if ((wParam & 0xFFF0) == SC_MINIMIZE && form->Form == Application->MainForm) {
@@ -377,6 +389,26 @@ HWND MainWindow() {
   return peer != nullptr ? peer->Window : nullptr;
 }
 
+// The top-level window of class `windowClass` that `owner` owns, or null.
+HWND OwnedWindowOfClass(HWND owner, const std::string& windowClass) {
+  struct Search {
+    HWND owner;
+    const std::string& windowClass;
+    HWND found;
+  } search{owner, windowClass, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(context);
+        char name[256] = {};
+        GetClassNameA(window, name, sizeof name);
+        if (GetWindow(window, GW_OWNER) != s->owner || s->windowClass != name) return TRUE;
+        s->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 }  // namespace
 
 // ---- The backend ----
@@ -457,6 +489,8 @@ void ToolkitBackendWake() {
 
 void ToolkitBackendRunBegins() {
   EnsureInitialized();
+  // Before the first wait: the loop's ticks need the fine timer while the window is covered.
+  platform::OptOutOfPowerThrottling();
   platform::BeginFineTimer();
 }
 
@@ -472,3 +506,20 @@ void ToolkitBackendMessageBox(const std::string& title, const std::string& text)
 }
 
 void ToolkitBackendEchoLine(const std::string&) {}
+
+void ToolkitBackendShowRunningCopy(const std::string& title, const std::string& formClass) {
+  HWND app = FindWindowA(kAppWindowClass, title.c_str());
+  if (app == nullptr) return;
+  // A minimized application is restored through its own window, which shows its forms again.
+  // Bounded: the other copy may be in the middle of an exchange.
+  DWORD_PTR ignored = 0;
+  if (IsIconic(app)) {
+    SendMessageTimeoutA(app, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+  }
+  HWND form = OwnedWindowOfClass(app, formClass);
+  if (form == nullptr) return;
+  if (IsIconic(form)) ShowWindowAsync(form, SW_RESTORE);
+  // Allowed because this process was just started by the user; Windows may still only flash
+  // the task bar button.
+  SetForegroundWindow(form);
+}

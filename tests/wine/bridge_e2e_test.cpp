@@ -340,6 +340,22 @@ class BridgeE2E : public ::testing::TestWithParam<Setting> {
     }
     return writes;
   }
+  // The records of korvan-sim's latest batch, each as "id 2 offset 0x310A size 1 data 00".
+  Lines LastBatch() {
+    Lines batch;
+    std::string number;
+    std::ifstream in(simRecord_);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      std::string word, n;
+      if (!(words >> word >> n) || word != "batch") continue;
+      if (n != number) batch.clear();
+      number = n;
+      batch.push_back(line.substr(line.find(' ', 6) + 1));
+    }
+    return batch;
+  }
   bool SimWroteLast(unsigned offset, const std::string& hex) {
     const std::vector<std::string> writes = SimWrites(offset);
     return !writes.empty() && writes.back() == hex;
@@ -618,6 +634,8 @@ TEST_P(BridgeE2E, ClosingTheWindowEndsTheProcessWithItsHandlesClosed) {
   PostMessageA(form_, WM_CLOSE, 0, 0);
   ASSERT_TRUE(bridge_.WaitForExit(kWaitMs));
   EXPECT_EQ(bridge_.ExitCode(), 0);
+  // Disengaged, the fast ticks wrote 0 at 0x310A themselves: the close added no exchange.
+  EXPECT_NE(LastBatch(), Lines{"id 2 offset 0x310A size 1 data 00"});
   // Its pipes were closed, and its atom deleted (a global atom outlives its process).
   EXPECT_TRUE(WaitUntil([&] {
     Lines events = unit_.Events();
@@ -629,6 +647,52 @@ TEST_P(BridgeE2E, ClosingTheWindowEndsTheProcessWithItsHandlesClosed) {
   EXPECT_EQ(area, nullptr);
   if (area != nullptr) CloseHandle(area);
   EXPECT_TRUE(WindowsOf(bridge_.ProcessId(), nullptr).empty());
+}
+
+// Engaged, the yoke is disconnected (3 at 0x310A): a close hands it back with one last
+// exchange, and so does a logoff, which Windows may end the process after at any moment.
+TEST_P(BridgeE2E, AnEngagedCloseOrLogoffHandsTheControlsBackInOneLastExchange) {
+  ServoSender sender(unit_, ServoFrame(3, 5600, 0, 7700));
+  ASSERT_TRUE(WaitUntil([this] { return SimWroteLast(0x0BB6, "0010"); }));
+  if (std::string(GetParam().windowClass) == "UIPCMAIN") {
+    PostMessageA(form_, WM_CLOSE, 0, 0);
+  } else {
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(form_, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                    kWaitMs, &answer));
+    EXPECT_EQ(answer, TRUE) << "a logoff is never refused";
+    PostMessageA(form_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  }
+  ASSERT_TRUE(bridge_.WaitForExit(kWaitMs));
+  EXPECT_EQ(bridge_.ExitCode(), 0);
+  EXPECT_EQ(LastBatch(), Lines{"id 2 offset 0x310A size 1 data 00"});
+}
+
+// A second start (a double click beside an automatic one) leaves at once and brings the first
+// forward; the first keeps its link, its EFIS and its one handshake.
+TEST_P(BridgeE2E, ASecondStartExitsAndBringsTheFirstForward) {
+  if (std::string(GetParam().windowClass) != "UIPCMAIN") GTEST_SKIP() << "one class is enough";
+  HWND app = GetWindow(form_, GW_OWNER);
+  PostMessageA(form_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitUntil([&] { return IsIconic(app) && !IsWindowVisible(form_); }, 5000));
+  testsupport::ChildProcess second;
+  const ULONGLONG started = GetTickCount64();
+  ASSERT_TRUE(second.Start(KORVAN_BRIDGE_EXE, {})) << second.ErrorText();
+  ASSERT_TRUE(second.WaitForExit(kWaitMs));
+  std::printf("the second copy exited after %llu ms\n", GetTickCount64() - started);
+  EXPECT_EQ(second.ExitCode(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsIconic(app) && IsWindowVisible(form_); }))
+      << "the first copy is restored";
+  EXPECT_TRUE(WindowsOf(second.ProcessId(), nullptr).empty());
+  // Untouched: one handshake at the module, one opener of each pipe, the same log.
+  EXPECT_EQ(SimWrites(0x330A).size(), 1u);
+  Lines events = unit_.Events();
+  std::sort(events.begin(), events.end());
+  EXPECT_EQ(events, (Lines{"open PIPE00", "open PIPE01"}));
+  EXPECT_EQ(Log(), kConnectedLog);
+  const std::size_t before = unit_.FrameCount();
+  EXPECT_TRUE(WaitUntil([&] { return !unit_.FramesOfType(11, before).empty(); }))
+      << "the first copy's cycle goes on";
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, BridgeE2E,

@@ -51,7 +51,7 @@ fi
 
 mkdir -p "$state" || exit 2
 export WINEPREFIX=$prefix
-export WINEDEBUG=-all
+export WINEDEBUG=${KORVAN_WINEDEBUG:--all}
 # No Mono or Gecko installer dialogs: nothing here needs them, and a dialog would hang the run.
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
