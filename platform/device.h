@@ -135,9 +135,10 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t shar
 
 // ReadFile(file, buffer, size, done, NULL): one frame of the device, of which at most `size`
 // bytes are stored; *done (done may be null) gets the count, 0 on failure. The rest of a longer
-// frame: POSIX drops it; a Windows message-mode pipe keeps it for the next read and fails this
-// one with ERROR_MORE_DATA (234), *done still counting the bytes stored. A size of 0 succeeds at
-// once (POSIX).
+// frame is dropped, so it is never taken for a frame of its own: POSIX drops the rest of the
+// packet; a Windows message-mode pipe keeps it and fails the read with ERROR_MORE_DATA, so the
+// Win32 backend reads on until that message is consumed and returns the head as the frame. A
+// size of 0 succeeds at once (POSIX).
 // Returns  true with a frame; false on failure.
 // Errors   kErrorDeviceNotConnected: the device is gone.
 //          kErrorAccessDenied: the handle has no read access.

@@ -83,9 +83,28 @@ Handle OpenDeviceFile(const char* path, std::uint32_t access, std::uint32_t shar
   return reinterpret_cast<Handle>(file);
 }
 
+namespace {
+
+// Reads what is left of a message a read took only the head of. The tail is part of that frame,
+// never one of its own: it goes, as POSIX drops the rest of a packet. A failure here is for the
+// next read to find.
+void DropRestOfMessage(HANDLE file) {
+  std::uint8_t rest[256];
+  DWORD ignored = 0;
+  while (!ReadFile(file, rest, sizeof rest, &ignored, nullptr) &&
+         GetLastError() == ERROR_MORE_DATA) {
+  }
+}
+
+}  // namespace
+
 bool ReadDeviceFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
   DWORD count = 0;
   BOOL ok = ReadFile(AsHandle(file), buffer, size, &count, nullptr);
+  if (!ok && GetLastError() == ERROR_MORE_DATA) {
+    DropRestOfMessage(AsHandle(file));
+    ok = TRUE;  // the head is the frame
+  }
   if (done != nullptr) *done = count;
   return ok != FALSE;
 }

@@ -200,6 +200,39 @@ TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
   EXPECT_EQ(std::memcmp(input, servo, 12), 0);
 }
 
+// The unit's driver hands over one transfer per read, as a message-mode read of a named pipe
+// does: a message longer than the reader's 64 bytes is one frame, its tail never one of its own.
+TEST_F(EfisWineTest, AMessageLongerThanTheReadIsOneFrameAndItsTailIsDropped) {
+  PipeUnit unit(0);
+  ASSERT_TRUE(unit.Made()) << GetLastError();
+  // Message read mode needs the right to set the handle's state: the test's own open.
+  const platform::Handle read = platform::OpenDeviceFile(
+      (unit.base + "\\PIPE00").c_str(), platform::kGenericRead | FILE_WRITE_ATTRIBUTES, 0,
+      platform::kOpenExisting, 0);
+  ASSERT_NE(read, platform::kInvalidHandle) << GetLastError();
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  ASSERT_TRUE(SetNamedPipeHandleState(reinterpret_cast<HANDLE>(read), &mode, nullptr, nullptr));
+  // 300 bytes whose tail, read on its own, would decode as a servo frame; then a QNH frame.
+  std::vector<std::uint8_t> longFrame(300, 0);
+  for (std::size_t i = 0; i < longFrame.size(); ++i) longFrame[i] = static_cast<std::uint8_t>(i);
+  const std::uint8_t servoAt64[12] = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
+  std::memcpy(longFrame.data() + 64, servoAt64, sizeof servoAt64);
+  const std::uint8_t qnh[6] = {2, 0, 1, 6, 0x94, 0x27};
+  DWORD put = 0;
+  ASSERT_TRUE(WriteFile(unit.toBridge, longFrame.data(), 300, &put, nullptr));
+  ASSERT_TRUE(WriteFile(unit.toBridge, qnh, sizeof qnh, &put, nullptr));
+
+  std::uint8_t input[64] = {};
+  std::uint32_t got = 0;
+  ASSERT_TRUE(platform::ReadDeviceFile(read, input, 64, &got)) << GetLastError();
+  ASSERT_EQ(got, 64u);
+  EXPECT_EQ(std::memcmp(input, longFrame.data(), 64), 0);
+  ASSERT_TRUE(platform::ReadDeviceFile(read, input, 64, &got)) << GetLastError();
+  ASSERT_EQ(got, 6u) << "the next read is the next frame, not the tail of the long one";
+  EXPECT_EQ(std::memcmp(input, qnh, 6), 0);
+  platform::CloseKernelHandle(read);
+}
+
 TEST_F(EfisWineTest, WriteToAClosedPipeIsASendFailure) {
   PipeUnit unit(2);
   ASSERT_TRUE(unit.Made());
