@@ -13,6 +13,8 @@ if [ "$what" = test ]; then
   want g++-mingw-w64-x86-64-posix wine wine64
   # The fuzz targets: clang 14 with libFuzzer and the sanitizers' runtime.
   want clang-14 libclang-rt-14-dev
+  # The function-length check of the test command.
+  want pmccabe
 fi
 
 if [ ${#need[@]} -gt 0 ]; then
