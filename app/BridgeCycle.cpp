@@ -5,12 +5,12 @@
 #include <exception>
 #include <string>
 
-#include "app/SimSnapshot.h"
 #include "app/TickFaults.h"
 #include "app/Unit1.h"
 #include "efis/EfisFrames.h"
 #include "efis/FlightFrames.h"
 #include "efis/SharedState.h"
+#include "efis/SimSnapshot.h"
 #include "simlink/SimLinkClient.h"
 
 bool SimConnected = false;

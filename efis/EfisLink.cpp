@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "efis/EfisFrames.h"
+#include "efis/FrameBuffers.h"
 #include "platform/device.h"
 #include "platform/toolkit.h"
 

@@ -1,6 +1,5 @@
 #include "efis/EfisReader.h"
 
-#include "efis/EfisFrames.h"
 #include "efis/EfisLink.h"
 #include "efis/SharedState.h"
 #include "platform/device.h"
@@ -83,11 +82,10 @@ void PollEfisInput(std::uint8_t (&input)[kEfisInputSize]) {
   DecodeEfisInput(input, count);
 }
 
-void FillServoStatusFrame() {
-  const std::uint32_t values = ServoStatusValues.load();
-  for (std::uint32_t i = 4; i < kServoStatusFrameSize; ++i) ServoStatusFrame[i] = 0;
-  ServoStatusFrame[6] = static_cast<std::uint8_t>(values);
-  ServoStatusFrame[7] = static_cast<std::uint8_t>(values >> 8);
-  ServoStatusFrame[10] = static_cast<std::uint8_t>(values >> 16);
-  ServoStatusFrame[11] = static_cast<std::uint8_t>(values >> 24);
+void FillServoStatusFrame(std::uint32_t values, std::uint8_t (&frame)[kServoStatusFrameSize]) {
+  for (std::uint32_t i = 4; i < kServoStatusFrameSize; ++i) frame[i] = 0;
+  frame[6] = static_cast<std::uint8_t>(values);
+  frame[7] = static_cast<std::uint8_t>(values >> 8);
+  frame[10] = static_cast<std::uint8_t>(values >> 16);
+  frame[11] = static_cast<std::uint8_t>(values >> 24);
 }

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "efis/FrameBuffers.h"
 #include "platform/ipc.h"
 
 inline constexpr std::uint32_t kEfisInputSize = 64;
@@ -38,6 +39,11 @@ void PollEfisInput(std::uint8_t (&input)[kEfisInputSize]);
 // engagement and its countdown, ServoFrameSeen and ReaderIdleTicks. A read too short for its
 // type's fields (6 bytes for QNH, 12 for a servo frame) is dropped, as is every other type.
 void DecodeEfisInput(const std::uint8_t* input, std::uint32_t count);
+
+// The servo status frame's payload from the status values the reader published (efis/
+// SharedState.h ServoStatusValues: the bank value in the low half, the pitch value in the high):
+// each at its field, every other payload byte 0. No state: any thread.
+void FillServoStatusFrame(std::uint32_t values, std::uint8_t (&frame)[kServoStatusFrameSize]);
 
 // The simulator input a servo position asks for: 16384 - (position - 1400) x 2048 / 700, the
 // quotient truncated, the low 16 bits taken as signed. 7000 gives 0, 1400 16384, 12600 -16384.

@@ -3,8 +3,6 @@
 // leaves the buffer as it was and the frame unsent.
 #include "efis/EngineFrames.h"
 
-#include "app/SimSnapshot.h"
-#include "efis/EfisFrames.h"
 #include "efis/FrameMath.h"
 
 namespace {
@@ -21,7 +19,7 @@ struct TEngineInputs {
   double ValueF;            // offset 14
 };
 
-void FillEngineFrame(std::uint8_t* frame, const TEngineInputs& in) {
+void FillEngineFrame(TEngineFrame& frame, const TEngineInputs& in) {
   // The high 16 bits of the 32-bit product.
   const std::uint32_t speed = static_cast<std::uint32_t>(in.SpeedA) * in.ScalerB >> 16;
   const std::int64_t temp = EngineTempToCelsius(in.TempH);
@@ -43,11 +41,6 @@ void FillEngineFrame(std::uint8_t* frame, const TEngineInputs& in) {
   for (std::size_t offset = 44; offset <= 54; offset += 2) StoreLow16(frame, offset, temp);
 }
 
-void FillAuxFrame(std::uint8_t* frame) {
-  StoreLow16(frame, 4, 2300);
-  StoreLow8(frame, 6, 0);
-}
-
 }  // namespace
 
 std::int64_t RankineToCelsius(double rankine) {
@@ -58,28 +51,23 @@ std::int64_t EngineTempToCelsius(double value) {
   return Trunc((static_cast<long double>(value) - 34) / 1.8L);
 }
 
-void FillEngine1Frame() {
-  const TSimSnapshot& s = SimSnapshot;
-  FillEngineFrame(Engine1Frame,
+void FillEngine1Frame(const TSimSnapshot& s, TEngineFrame& frame) {
+  FillEngineFrame(frame,
                   {s.Eng1SpeedA0898, s.Eng1ScalerB08C8, s.Eng1RankineQ3B58, s.Eng1PressureP3B60,
                    s.Eng1RankineR3B70, s.Eng1TempH08E8, s.Eng1ManifoldM08C0, s.Eng1ValueF0918});
   // Only the first unit carries these; the second sends 0 there.
-  StoreLow16(Engine1Frame, 18, 100);
-  StoreLow16(Engine1Frame, 20, 100);
-  StoreLow16(Engine1Frame, 22, 1000);
+  StoreLow16(frame, 18, 100);
+  StoreLow16(frame, 20, 100);
+  StoreLow16(frame, 22, 1000);
 }
 
-void FillEngine2Frame() {
-  const TSimSnapshot& s = SimSnapshot;
-  FillEngineFrame(Engine2Frame,
+void FillEngine2Frame(const TSimSnapshot& s, TEngineFrame& frame) {
+  FillEngineFrame(frame,
                   {s.Eng2SpeedA0930, s.Eng2ScalerB0960, s.Eng2RankineQ3A98, s.Eng2PressureP3AA0,
                    s.Eng2RankineR3AB0, s.Eng2TempH0980, s.Eng2ManifoldM0958, s.Eng2ValueF09B0});
 }
 
-void FillEngine1AuxFrame() {
-  FillAuxFrame(Engine1AuxFrame);
-}
-
-void FillEngine2AuxFrame() {
-  FillAuxFrame(Engine2AuxFrame);
+void FillEngineAuxFrame(TEngineAuxFrame& frame) {
+  StoreLow16(frame, 4, 2300);
+  StoreLow8(frame, 6, 0);
 }

@@ -3,10 +3,7 @@
 // converted leaves the buffer as it was and the frame unsent.
 #include "efis/FlightFrames.h"
 
-#include "app/SimSnapshot.h"
-#include "efis/EfisFrames.h"
 #include "efis/FrameMath.h"
-#include "efis/SharedState.h"
 
 TFlightDerived FlightDerived{};
 
@@ -17,24 +14,23 @@ long double Extended(double value) {
 }
 
 // The variation in tenths of a degree, from 1/182 degree (65536 to the circle, near enough).
-std::int64_t VariationTenths() {
-  return SimSnapshot.Variation02A0 * 10 / 182;
+std::int64_t VariationTenths(const TSimSnapshot& s) {
+  return s.Variation02A0 * 10 / 182;
 }
 
 // The guarded step: an attitude angle that cannot be converted is skipped without a word. A
 // bad bank leaves both angles; a bad pitch leaves the pitch, the new bank stands.
-void ConvertBankAndPitch() {
+void ConvertBankAndPitch(const TSimSnapshot& s, TFlightDerived& d) {
   std::int64_t tenths = 0;
-  if (!TryTrunc(Extended(SimSnapshot.Bank2F78) * 10, tenths)) return;
-  FlightDerived.BankTenths = static_cast<std::int32_t>(tenths);
-  if (!TryTrunc(-Extended(SimSnapshot.Pitch2F70) * 10, tenths)) return;
-  FlightDerived.PitchTenths = static_cast<std::int32_t>(tenths);
+  if (!TryTrunc(Extended(s.Bank2F78) * 10, tenths)) return;
+  d.BankTenths = static_cast<std::int32_t>(tenths);
+  if (!TryTrunc(-Extended(s.Pitch2F70) * 10, tenths)) return;
+  d.PitchTenths = static_cast<std::int32_t>(tenths);
 }
 
 // Compass heading plus variation in 16-bit arithmetic, brought back into the circle once.
-std::int16_t CorrectedHeading() {
-  auto sum = static_cast<std::int16_t>(
-      static_cast<std::int16_t>(FlightDerived.CompassHeadingTenths) + VariationTenths());
+std::int16_t CorrectedHeading(std::int32_t compassTenths, std::int64_t variationTenths) {
+  auto sum = static_cast<std::int16_t>(static_cast<std::int16_t>(compassTenths) + variationTenths);
   if (sum > 3599) {
     sum = static_cast<std::int16_t>(sum - 3600);
   } else if (sum < 0) {
@@ -53,37 +49,40 @@ std::int32_t ScaleE7(double degrees) {
   return static_cast<std::int32_t>(Round(static_cast<long double>(narrowed) * 10000000));
 }
 
+void ConvertFast(const TSimSnapshot& s, TFlightDerived& d) {
+  ConvertBankAndPitch(s, d);
+  d.TurnValue = s.Turn037C / 17;
+  d.GyroHeadingTenths = static_cast<std::int32_t>(Trunc(Extended(s.GyroHeading2B00) * 10));
+  d.CompassHeadingTenths = static_cast<std::int32_t>(Trunc(Extended(s.CompassHeading02CC) * 10));
+  d.CorrectedHeadingTenths = CorrectedHeading(d.CompassHeadingTenths, VariationTenths(s));
+}
+
+void ConvertSlow(const TSimSnapshot& s, TFlightDerived& d) {
+  d.LatitudeE7 = ScaleE7(s.Latitude6010);
+  d.LongitudeE7 = ScaleE7(s.Longitude6018);
+  // The circle fraction times 360 is exact in 64 bits; 42949.67296 is 2^32 / 10^5.
+  const auto fraction = static_cast<std::int64_t>(s.Track0580 & 0xFFFFFFFFu);
+  d.TrackE5 =
+      static_cast<std::int32_t>(Trunc(static_cast<long double>(fraction * 360) / 42949.67296L));
+  d.GroundSpeedCentis = static_cast<std::int32_t>(Trunc(Extended(s.GroundSpeed6030) * 100));
+  d.AltitudeFeet = static_cast<std::int32_t>(MulDivTrunc(s.Altitude0574, 32808, 10000));
+  d.AirspeedTenthsMph = static_cast<std::int32_t>(MulDivTrunc(s.Airspeed02BC, 11508, 128000));
+  d.VerticalSpeedFpm =
+      static_cast<std::int32_t>(MulDivTrunc(s.VerticalSpeed02C8, 60 * 3280, 256000));
+}
+
 void ConvertFastGroup() {
-  ConvertBankAndPitch();
-  FlightDerived.TurnValue = SimSnapshot.Turn037C / 17;
-  FlightDerived.GyroHeadingTenths =
-      static_cast<std::int32_t>(Trunc(Extended(SimSnapshot.GyroHeading2B00) * 10));
-  FlightDerived.CompassHeadingTenths =
-      static_cast<std::int32_t>(Trunc(Extended(SimSnapshot.CompassHeading02CC) * 10));
-  FlightDerived.CorrectedHeadingTenths = CorrectedHeading();
+  ConvertFast(SimSnapshot, FlightDerived);
 }
 
 void ConvertSlowGroup() {
-  FlightDerived.LatitudeE7 = ScaleE7(SimSnapshot.Latitude6010);
-  FlightDerived.LongitudeE7 = ScaleE7(SimSnapshot.Longitude6018);
-  // The circle fraction times 360 is exact in 64 bits; 42949.67296 is 2^32 / 10^5.
-  const auto fraction = static_cast<std::int64_t>(SimSnapshot.Track0580 & 0xFFFFFFFFu);
-  FlightDerived.TrackE5 =
-      static_cast<std::int32_t>(Trunc(static_cast<long double>(fraction * 360) / 42949.67296L));
-  FlightDerived.GroundSpeedCentis =
-      static_cast<std::int32_t>(Trunc(Extended(SimSnapshot.GroundSpeed6030) * 100));
-  FlightDerived.AltitudeFeet =
-      static_cast<std::int32_t>(MulDivTrunc(SimSnapshot.Altitude0574, 32808, 10000));
-  FlightDerived.AirspeedTenthsMph =
-      static_cast<std::int32_t>(MulDivTrunc(SimSnapshot.Airspeed02BC, 11508, 128000));
-  FlightDerived.VerticalSpeedFpm =
-      static_cast<std::int32_t>(MulDivTrunc(SimSnapshot.VerticalSpeed02C8, 60 * 3280, 256000));
+  ConvertSlow(SimSnapshot, FlightDerived);
 }
 
-void FillSensorFrame() {
-  const TFlightDerived& d = FlightDerived;
+void FillSensorFrame(const TSimSnapshot& s, const TFlightDerived& d,
+                     std::uint8_t (&frame)[kSensorFrameSize]) {
   // Static pressure: lb/ft2 to 0.1 hPa, then the sensor's own scale.
-  const std::int64_t pressure = Round(Extended(SimSnapshot.AmbientPressure28C8) * 4.788026L);
+  const std::int64_t pressure = Round(Extended(s.AmbientPressure28C8) * 4.788026L);
   const std::int64_t pressureField = MulDivTrunc(pressure, 3686, 10000) - 389;
   const auto ias = static_cast<std::int16_t>(d.AirspeedTenthsMph / 10);
   // True airspeed: 1.75 % of IAS per 1000 ft. Computed in 64 bits for any altitude (negative
@@ -92,67 +91,67 @@ void FillSensorFrame() {
   std::int64_t tas = ias + k;
   if (tas > 32767) tas = 32767;
   if (tas < -32768) tas = -32768;
-  const std::int64_t raw20 = Round(Extended(SimSnapshot.Sensor2840) * 10);
+  const std::int64_t raw20 = Round(Extended(s.Sensor2840) * 10);
   const std::int64_t byte20 = raw20 < 25 ? 0 : raw20 > 280 ? 255 : raw20 - 25;
-  const std::int64_t field22 = Round(Extended(SimSnapshot.Sensor2848) * 10);
+  const std::int64_t field22 = Round(Extended(s.Sensor2848) * 10);
 
-  StoreLow32(SensorFrame, 4, d.AltitudeFeet);
-  StoreLow16(SensorFrame, 8, pressureField);
-  StoreLow16(SensorFrame, 10, ias);
-  StoreLow16(SensorFrame, 12, tas);
-  StoreLow16(SensorFrame, 14, d.VerticalSpeedFpm);
-  StoreLow8(SensorFrame, 20, byte20);
-  StoreLow8(SensorFrame, 21, byte20);
-  StoreLow16(SensorFrame, 22, field22);
-  StoreLow16(SensorFrame, 26, SimSnapshot.OutsideTemp0E8C / 256);  // toward zero, not a shift
-  StoreLow16(SensorFrame, 28, d.VerticalSpeedFpm);
+  StoreLow32(frame, 4, d.AltitudeFeet);
+  StoreLow16(frame, 8, pressureField);
+  StoreLow16(frame, 10, ias);
+  StoreLow16(frame, 12, tas);
+  StoreLow16(frame, 14, d.VerticalSpeedFpm);
+  StoreLow8(frame, 20, byte20);
+  StoreLow8(frame, 21, byte20);
+  StoreLow16(frame, 22, field22);
+  StoreLow16(frame, 26, s.OutsideTemp0E8C / 256);  // toward zero, not a shift
+  StoreLow16(frame, 28, d.VerticalSpeedFpm);
 }
 
-void FillAttitudeFrame() {
-  const TFlightDerived& d = FlightDerived;
-  const std::int64_t load = Round(static_cast<long double>(SimSnapshot.GForce11BA) / 62.4L);
+void FillAttitudeFrame(const TSimSnapshot& s, const TFlightDerived& d,
+                       std::uint8_t (&frame)[kAttitudeFrameSize]) {
+  const std::int64_t load = Round(static_cast<long double>(s.GForce11BA) / 62.4L);
 
-  StoreLow16(AttitudeFrame, 4, d.BankTenths);
-  StoreLow16(AttitudeFrame, 6, d.PitchTenths);
-  StoreLow16(AttitudeFrame, 10, d.CompassHeadingTenths);
-  StoreLow16(AttitudeFrame, 12, d.GyroHeadingTenths);
-  StoreLow16(AttitudeFrame, 14, load);
-  StoreLow16(AttitudeFrame, 16, d.TurnValue);
-  StoreLow16(AttitudeFrame, 20, d.CorrectedHeadingTenths);
-  StoreLow16(AttitudeFrame, 22, VariationTenths());
-  StoreLow16(AttitudeFrame, 24, 0);
-  StoreLow16(AttitudeFrame, 26, 0);
-  StoreLow8(AttitudeFrame, 32, 1);
-  StoreLow8(AttitudeFrame, 33, 1);
-  StoreLow8(AttitudeFrame, 34, 1);
-  StoreLow8(AttitudeFrame, 35, 0);
-  StoreLow8(AttitudeFrame, 36, 0);
+  StoreLow16(frame, 4, d.BankTenths);
+  StoreLow16(frame, 6, d.PitchTenths);
+  StoreLow16(frame, 10, d.CompassHeadingTenths);
+  StoreLow16(frame, 12, d.GyroHeadingTenths);
+  StoreLow16(frame, 14, load);
+  StoreLow16(frame, 16, d.TurnValue);
+  StoreLow16(frame, 20, d.CorrectedHeadingTenths);
+  StoreLow16(frame, 22, VariationTenths(s));
+  StoreLow16(frame, 24, 0);
+  StoreLow16(frame, 26, 0);
+  StoreLow8(frame, 32, 1);
+  StoreLow8(frame, 33, 1);
+  StoreLow8(frame, 34, 1);
+  StoreLow8(frame, 35, 0);
+  StoreLow8(frame, 36, 0);
 }
 
-void FillGps1Frame() {
-  const std::int64_t height = Trunc(Extended(SimSnapshot.GpsAltitude6020) * 1000);
-  StoreLow32(Gps1Frame, 8, FlightDerived.LongitudeE7);
-  StoreLow32(Gps1Frame, 12, FlightDerived.LatitudeE7);
-  StoreLow32(Gps1Frame, 16, height);
-  StoreLow32(Gps1Frame, 20, height);
-  StoreLow32(Gps1Frame, 24, 3000);
-  StoreLow32(Gps1Frame, 28, 3000);
+void FillGps1Frame(const TSimSnapshot& s, const TFlightDerived& d,
+                   std::uint8_t (&frame)[kGps1FrameSize]) {
+  const std::int64_t height = Trunc(Extended(s.GpsAltitude6020) * 1000);
+  StoreLow32(frame, 8, d.LongitudeE7);
+  StoreLow32(frame, 12, d.LatitudeE7);
+  StoreLow32(frame, 16, height);
+  StoreLow32(frame, 20, height);
+  StoreLow32(frame, 24, 3000);
+  StoreLow32(frame, 28, 3000);
 }
 
-void FillGps2Frame() {
-  StoreLow32(Gps2Frame, 11, FlightDerived.GroundSpeedCentis);
-  StoreLow32(Gps2Frame, 15, FlightDerived.TrackE5);
-  StoreLow32(Gps2Frame, 20, -static_cast<std::int64_t>(FlightDerived.VerticalSpeedFpm) / 2);
+void FillGps2Frame(const TFlightDerived& d, std::uint8_t (&frame)[kGps2FrameSize]) {
+  StoreLow32(frame, 11, d.GroundSpeedCentis);
+  StoreLow32(frame, 15, d.TrackE5);
+  StoreLow32(frame, 20, -static_cast<std::int64_t>(d.VerticalSpeedFpm) / 2);
 }
 
-void FillGps3Frame() {
-  StoreLow8(Gps3Frame, 4, 6);
-  StoreLow16(Gps3Frame, 6, 0x55AA);
-  StoreLow8(Gps3Frame, 8, 3);
-  StoreLow32(Gps3Frame, 16, 3000);
+void FillGps3Frame(std::uint8_t (&frame)[kGps3FrameSize]) {
+  StoreLow8(frame, 4, 6);
+  StoreLow16(frame, 6, 0x55AA);
+  StoreLow8(frame, 8, 3);
+  StoreLow32(frame, 16, 3000);
 }
 
-void FillQnhFrame() {
-  const std::uint32_t held = HeldQnh.load();
-  StoreLow16(QnhFrame, 4, held * 10 / 16);  // 1/16 hPa to 0.1 hPa
+void FillQnhFrame(std::uint16_t heldQnh, std::uint8_t (&frame)[kQnhFrameSize]) {
+  StoreLow16(frame, 4, static_cast<std::uint32_t>(heldQnh) * 10 / 16);  // 1/16 hPa to 0.1 hPa
 }

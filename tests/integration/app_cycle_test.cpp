@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/SimSnapshot.h"
 #include "app/Unit1.h"
 #include "efis/SharedState.h"
+#include "efis/SimSnapshot.h"
 #include "platform/null/null_toolkit.h"
 #include "simlink/SimLinkClient.h"
 #include "tests/integration/cycle_fixture.h"

@@ -11,11 +11,11 @@
 #include <string>
 #include <thread>
 
-#include "app/SimSnapshot.h"
 #include "app/Unit1.h"
 #include "efis/EfisLink.h"
 #include "efis/EfisReader.h"
 #include "efis/SharedState.h"
+#include "efis/SimSnapshot.h"
 #include "platform/null/null_toolkit.h"
 #include "tests/integration/cycle_fixture.h"
 #include "tests/support/child_process.h"

@@ -1,7 +1,9 @@
-// The engine and flight frames as they leave on the write pipe, byte for byte, against a
-// recording device layer. Every expected byte is written here by hand from the frame layouts
-// and their arithmetic; nothing is computed by the code under test. The same tests run in the
-// Windows build under Wine: the MinGW build must send the same bytes.
+// The conversions and the payloads of the engine and flight frames, byte for byte: each fill
+// step is handed a snapshot and derived values of the test's own and a buffer, and nothing
+// else (the senders and the write pipe are tests/unit/efis_link_test.cpp's). Every expected byte
+// is written here by hand from the frame layouts and their arithmetic; nothing is computed by
+// the code under test. The same tests run in the Windows build under Wine: the MinGW build must
+// fill the same bytes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,13 +17,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/SimSnapshot.h"
 #include "efis/EfisFrames.h"
-#include "efis/EfisLink.h"
 #include "efis/EngineFrames.h"
 #include "efis/FlightFrames.h"
 #include "efis/FrameMath.h"
 #include "efis/SharedState.h"
+#include "efis/SimSnapshot.h"
 #include "platform/toolkit.h"
 #include "tests/unit/efis_fake_device.h"
 
@@ -85,46 +86,25 @@ std::string Dump(const Bytes& bytes) {
   return text;
 }
 
-void ClearFrames() {
-  std::uint8_t* buffers[] = {SensorFrame,     Engine1Frame,    Engine2Frame,    Gps3Frame,
-                             Gps1Frame,       Gps2Frame,       QnhFrame,        AttitudeFrame,
-                             Engine1AuxFrame, Engine2AuxFrame, ServoStatusFrame};
-  const std::size_t sizes[] = {30, 64, 64, 20, 43, 24, 6, 37, 9, 9, 20};
-  for (std::size_t i = 0; i < 11; ++i) std::memset(buffers[i], 0, sizes[i]);
-}
+// A frame buffer as its sender hands it to the fill step: the header stamped, the payload as
+// `payload` (the last send's, say).
+template <std::size_t N>
+struct TestFrame {
+  explicit TestFrame(const char* header, std::uint8_t payload = 0) {
+    std::memset(bytes, payload, N);
+    const Bytes head = Hex(header);
+    std::memcpy(bytes, head.data(), head.size());
+  }
+  Bytes All() const { return Bytes(bytes, bytes + N); }
+  std::uint8_t bytes[N];
+};
 
 class FrameTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetExtendedPrecision();
-    fakedevice::Reset();
-    EfisAttachWindow(&log_, &button_);
-    EfisLink.EfisConnected = false;
-    ClearFrames();
-    SimSnapshot = TSimSnapshot{};
-    FlightDerived = TFlightDerived{};
-    ResetSharedState();
-    fakedevice::config.paths = {"\\\\?\\usb#vid_1234#efis"};
-    EfisConnect();
-    ASSERT_TRUE(EfisLink.EfisConnected);
-    logLines_ = log_.Lines.All().size();
-    fakedevice::written.clear();
-  }
-  void TearDown() override { EfisAttachWindow(nullptr, nullptr); }
+  void SetUp() override { SetExtendedPrecision(); }
 
-  // The one frame the step wrote.
-  Bytes Sent(void (*send)()) {
-    fakedevice::written.clear();
-    send();
-    EXPECT_EQ(fakedevice::written.size(), 1u);
-    return fakedevice::written.empty() ? Bytes{} : fakedevice::written.back();
-  }
-
-  bool NothingLogged() const { return log_.Lines.All().size() == logLines_; }
-
-  TMemo log_{nullptr};
-  TButton button_{nullptr};
-  std::size_t logLines_ = 0;
+  TSimSnapshot s{};
+  TFlightDerived d{};
 };
 
 #define EXPECT_FRAME(expected, actual) EXPECT_EQ(Dump(expected), Dump(actual))
@@ -196,16 +176,17 @@ class SensorFrameTest : public FrameTest, public ::testing::WithParamInterface<S
 
 TEST_P(SensorFrameTest, CarriesTheAirDataByteForByte) {
   const SensorCase& c = GetParam();
-  SimSnapshot.Altitude0574 = c.altitudeMetres;
-  SimSnapshot.Airspeed02BC = c.airspeed;
-  SimSnapshot.VerticalSpeed02C8 = c.verticalSpeed;
-  SimSnapshot.OutsideTemp0E8C = c.outsideTemp;
-  SimSnapshot.AmbientPressure28C8 = c.pressure;
-  SimSnapshot.Sensor2840 = c.sensor20;
-  SimSnapshot.Sensor2848 = c.sensor22;
-  ConvertSlowGroup();
-  EXPECT_FRAME(Frame("1A 00 01 00", 30, c.expected), Sent(SendSensorFrame));
-  EXPECT_TRUE(NothingLogged());
+  s.Altitude0574 = c.altitudeMetres;
+  s.Airspeed02BC = c.airspeed;
+  s.VerticalSpeed02C8 = c.verticalSpeed;
+  s.OutsideTemp0E8C = c.outsideTemp;
+  s.AmbientPressure28C8 = c.pressure;
+  s.Sensor2840 = c.sensor20;
+  s.Sensor2848 = c.sensor22;
+  ConvertSlow(s, d);
+  TestFrame<kSensorFrameSize> frame("1A 00 01 00");
+  FillSensorFrame(s, d, frame.bytes);
+  EXPECT_FRAME(Frame("1A 00 01 00", 30, c.expected), frame.All());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SensorFrameTest, ::testing::ValuesIn(kSensorCases),
@@ -218,11 +199,11 @@ TEST_F(FrameTest, SensorBytesTwentyAndTwentyOneClampAtBothEnds) {
   };
   for (const auto& [value, expected] : cases) {
     SCOPED_TRACE(value);
-    SimSnapshot.Sensor2840 = value;
-    const Bytes frame = Sent(SendSensorFrame);
-    ASSERT_EQ(frame.size(), 30u);
-    EXPECT_EQ(frame[20], expected);
-    EXPECT_EQ(frame[21], expected);
+    s.Sensor2840 = value;
+    TestFrame<kSensorFrameSize> frame("1A 00 01 00");
+    FillSensorFrame(s, d, frame.bytes);
+    EXPECT_EQ(frame.bytes[20], expected);
+    EXPECT_EQ(frame.bytes[21], expected);
   }
 }
 
@@ -266,26 +247,28 @@ class AttitudeFrameTest : public FrameTest, public ::testing::WithParamInterface
 
 TEST_P(AttitudeFrameTest, CarriesAttitudeAndHeadingsByteForByte) {
   const AttitudeCase& c = GetParam();
-  SimSnapshot.Bank2F78 = c.bank;
-  SimSnapshot.Pitch2F70 = c.pitch;
-  SimSnapshot.CompassHeading02CC = c.compass;
-  SimSnapshot.GyroHeading2B00 = c.gyro;
-  SimSnapshot.Turn037C = c.turn;
-  SimSnapshot.GForce11BA = c.load;
-  SimSnapshot.Variation02A0 = c.variation;
-  ConvertFastGroup();
-  EXPECT_FRAME(Frame("21 00 01 0B", 37, c.expected), Sent(SendAttitudeFrame));
+  s.Bank2F78 = c.bank;
+  s.Pitch2F70 = c.pitch;
+  s.CompassHeading02CC = c.compass;
+  s.GyroHeading2B00 = c.gyro;
+  s.Turn037C = c.turn;
+  s.GForce11BA = c.load;
+  s.Variation02A0 = c.variation;
+  ConvertFast(s, d);
+  TestFrame<kAttitudeFrameSize> frame("21 00 01 0B");
+  FillAttitudeFrame(s, d, frame.bytes);
+  EXPECT_FRAME(Frame("21 00 01 0B", 37, c.expected), frame.All());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AttitudeFrameTest, ::testing::ValuesIn(kAttitudeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FrameTest, AttitudeConstantsAreWrittenOnEverySend) {
-  std::memset(AttitudeFrame + 4, 0xEE, 33);  // whatever the buffer held
-  const Bytes frame = Sent(SendAttitudeFrame);
+TEST_F(FrameTest, AttitudeConstantsAreWrittenOnEveryFill) {
+  TestFrame<kAttitudeFrameSize> frame("21 00 01 0B", 0xEE);  // whatever the buffer held
+  FillAttitudeFrame(s, d, frame.bytes);
   EXPECT_FRAME(Frame("21 00 01 0B", 37,
                      {{8, "EE EE"}, {18, "EE EE"}, {28, "EE EE EE EE"}, {32, "01 01 01 00 00"}}),
-               frame);
+               frame.All());
 }
 
 // ---- GPS 1, 2, 3 (types 4, 5, 3), sent as one group ----
@@ -323,24 +306,24 @@ TEST_F(FrameTest, GpsGroupCarriesPositionTrackAndSpeedByteForByte) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimSnapshot.Latitude6010 = c.latitude;
-    SimSnapshot.Longitude6018 = c.longitude;
-    SimSnapshot.GpsAltitude6020 = c.height;
-    SimSnapshot.GroundSpeed6030 = c.groundSpeed;
-    SimSnapshot.Track0580 = c.track;
-    SimSnapshot.VerticalSpeed02C8 = c.verticalSpeed;
-    ConvertSlowGroup();
-    fakedevice::written.clear();
-    fakedevice::calls.clear();
-    SendGpsFrames();
-    ASSERT_EQ(fakedevice::written.size(), 3u);
-    EXPECT_FRAME(Frame("27 00 01 04", 43, c.gps1), fakedevice::written[0]);
-    EXPECT_FRAME(Frame("14 00 01 05", 24, c.gps2), fakedevice::written[1]);
+    s.Latitude6010 = c.latitude;
+    s.Longitude6018 = c.longitude;
+    s.GpsAltitude6020 = c.height;
+    s.GroundSpeed6030 = c.groundSpeed;
+    s.Track0580 = c.track;
+    s.VerticalSpeed02C8 = c.verticalSpeed;
+    ConvertSlow(s, d);
+    TestFrame<kGps1FrameSize> gps1("27 00 01 04");
+    TestFrame<kGps2FrameSize> gps2("14 00 01 05");
+    TestFrame<kGps3FrameSize> gps3("10 00 01 03");
+    FillGps1Frame(s, d, gps1.bytes);
+    FillGps2Frame(d, gps2.bytes);
+    FillGps3Frame(gps3.bytes);
+    EXPECT_FRAME(Frame("27 00 01 04", 43, c.gps1), gps1.All());
+    EXPECT_FRAME(Frame("14 00 01 05", 24, c.gps2), gps2.All());
     EXPECT_FRAME(Frame("10 00 01 03", 20, {{4, "06 00 AA 55 03"}, {16, "B8 0B 00 00"}}),
-                 fakedevice::written[2]);
-    EXPECT_EQ(fakedevice::calls.back(), "flush 102");
+                 gps3.All());
   }
-  EXPECT_TRUE(NothingLogged());
 }
 
 TEST_F(FrameTest, ScaleE7NarrowsToSinglePrecisionThenRounds) {
@@ -365,9 +348,9 @@ TEST_F(FrameTest, QnhCarriesTenthsOfHectopascal) {
   };
   for (const auto& [held, hex] : cases) {
     SCOPED_TRACE(held);
-    HeldQnh = held;
-    EXPECT_FRAME(Frame("02 00 01 06", 6, {{4, hex}}), Sent(SendQnhFrame));
-    EXPECT_EQ(fakedevice::calls.back(), "write 102 6");  // no flush
+    TestFrame<kQnhFrameSize> frame("02 00 01 06");
+    FillQnhFrame(held, frame.bytes);
+    EXPECT_FRAME(Frame("02 00 01 06", 6, {{4, hex}}), frame.All());
   }
 }
 
@@ -393,7 +376,6 @@ TEST_F(FrameTest, EngineTemperatureConversionsTruncateTowardZero) {
 }
 
 TEST_F(FrameTest, EngineFramesCarryEachEngineByteForByte) {
-  TSimSnapshot& s = SimSnapshot;
   // Engine 1: 65535 x 65535 >> 16 = 65534. H 212.0: 98, eight times. F 10.0 x 61.35189: 613.
   // M 30720 / 1024 x 33.86388 = 1015.9: 1015. Q 491.67: 0. P 1000 x 0.004788026: 4.
   // R 1211.67: 400, six times. Then the constants 100, 100, 1000.
@@ -414,36 +396,34 @@ TEST_F(FrameTest, EngineFramesCarryEachEngineByteForByte) {
   s.Eng2RankineQ3A98 = 671.67;
   s.Eng2RankineR3AB0 = 0.0;
 
-  fakedevice::calls.clear();
-  SendEngine1Frame();
-  SendEngine1AuxFrame();
-  SendEngine2Frame();
-  SendEngine2AuxFrame();
-  ASSERT_EQ(fakedevice::written.size(), 4u);
+  TestFrame<kEngine1FrameSize> engine1("3C 00 01 01");
+  TestFrame<kEngine1AuxFrameSize> aux1("05 00 01 0C");
+  TestFrame<kEngine2FrameSize> engine2("3C 00 01 02");
+  TestFrame<kEngine2AuxFrameSize> aux2("05 00 01 0D");
+  FillEngine1Frame(s, engine1.bytes);
+  FillEngineAuxFrame(aux1.bytes);
+  FillEngine2Frame(s, engine2.bytes);
+  FillEngineAuxFrame(aux2.bytes);
   EXPECT_FRAME(Frame("3C 00 01 01", 64,
                      {{4, "FE FF"},
                       {10, "62 00 62 00 65 02 F7 03 64 00 64 00 E8 03 00 00 04 00"},
                       {32, "90 01 90 01 90 01 90 01 90 01 90 01"},
                       {44, "62 00 62 00 62 00 62 00 62 00 62 00"}}),
-               fakedevice::written[0]);
-  EXPECT_FRAME(Frame("05 00 01 0C FC 08 00 00 00", 9, {}), fakedevice::written[1]);
+               engine1.All());
+  EXPECT_FRAME(Frame("05 00 01 0C FC 08 00 00 00", 9, {}), aux1.All());
   EXPECT_FRAME(Frame("3C 00 01 02", 64,
                      {{4, "C4 09"},
                       {16, "21 00"},
                       {24, "63 00"},
                       {32, "EF FE EF FE EF FE EF FE EF FE EF FE"}}),
-               fakedevice::written[2]);
-  EXPECT_FRAME(Frame("05 00 01 0D FC 08 00 00 00", 9, {}), fakedevice::written[3]);
-  EXPECT_EQ(fakedevice::calls,
-            (std::vector<std::string>{"write 102 64", "flush 102", "write 102 9", "flush 102",
-                                      "write 102 64", "flush 102", "write 102 9", "flush 102"}));
+               engine2.All());
+  EXPECT_FRAME(Frame("05 00 01 0D FC 08 00 00 00", 9, {}), aux2.All());
 }
 
 TEST_F(FrameTest, EngineFrameOfTheStandInSimulatorsEngine) {
   // korvan-sim's engine: 9600 x 16384 >> 16 = 2400 RPM. (1295 - 34) / 1.8 = 700.5: 700.
   // 60 x 61.35189 = 3681.1: 3681. 24576 / 1024 x 33.86388 = 812.7: 812. (645 - 491.67) x 5 / 9
   // = 85.2: 85. 9400 x 0.004788026 = 45.0: 45. (816 - 491.67) x 5 / 9 = 180.2: 180.
-  TSimSnapshot& s = SimSnapshot;
   s.Eng2SpeedA0930 = 9600;
   s.Eng2ScalerB0960 = 16384;
   s.Eng2TempH0980 = 1295.0;
@@ -458,119 +438,164 @@ TEST_F(FrameTest, EngineFrameOfTheStandInSimulatorsEngine) {
                       {24, "55 00 2D 00"},
                       {32, "B4 00 B4 00 B4 00 B4 00 B4 00 B4 00"},
                       {44, "BC 02 BC 02 BC 02 BC 02 BC 02 BC 02"}}),
-               Sent(SendEngine2Frame));
+               [&] {
+                 TestFrame<kEngine2FrameSize> frame("3C 00 01 02");
+                 FillEngine2Frame(s, frame.bytes);
+                 return frame.All();
+               }());
 }
 
-TEST_F(FrameTest, AuxiliaryFramesRewriteTheirFieldsOnEverySend) {
-  std::memset(Engine1AuxFrame + 4, 0xEE, 5);
-  EXPECT_FRAME(Frame("05 00 01 0C FC 08 00 EE EE", 9, {}), Sent(SendEngine1AuxFrame));
+TEST_F(FrameTest, AuxiliaryFramesRewriteTheirFieldsOnEveryFill) {
+  TestFrame<kEngine1AuxFrameSize> frame("05 00 01 0C", 0xEE);
+  FillEngineAuxFrame(frame.bytes);
+  EXPECT_FRAME(Frame("05 00 01 0C FC 08 00 EE EE", 9, {}), frame.All());
 }
 
 // ---- Invalid operations ----
 
-TEST_F(FrameTest, BadBankKeepsBankAndPitchSilentlyAndTheAttitudeFrameGoesOut) {
-  SimSnapshot.Bank2F78 = 10.0;
-  SimSnapshot.Pitch2F70 = -3.0;
-  ConvertFastGroup();
+TEST_F(FrameTest, BadBankKeepsBankAndPitchSilentlyAndTheAttitudeFrameIsFilled) {
+  s.Bank2F78 = 10.0;
+  s.Pitch2F70 = -3.0;
+  ConvertFast(s, d);
   for (double bad : {kNaN, kInf, 1e30, -9.3e17}) {
     SCOPED_TRACE(bad);
-    SimSnapshot.Bank2F78 = bad;
-    SimSnapshot.Pitch2F70 = 7.0;
-    SimSnapshot.CompassHeading02CC = 12.3;  // the rest of the group still converts
-    EXPECT_NO_THROW(ConvertFastGroup());
-    EXPECT_EQ(FlightDerived.BankTenths, 100);
-    EXPECT_EQ(FlightDerived.PitchTenths, 30);
-    EXPECT_EQ(FlightDerived.CompassHeadingTenths, 123);
+    s.Bank2F78 = bad;
+    s.Pitch2F70 = 7.0;
+    s.CompassHeading02CC = 12.3;  // the rest of the group still converts
+    EXPECT_NO_THROW(ConvertFast(s, d));
+    EXPECT_EQ(d.BankTenths, 100);
+    EXPECT_EQ(d.PitchTenths, 30);
+    EXPECT_EQ(d.CompassHeadingTenths, 123);
+    TestFrame<kAttitudeFrameSize> frame("21 00 01 0B");
+    FillAttitudeFrame(s, d, frame.bytes);
     EXPECT_FRAME(Frame("21 00 01 0B", 37,
                        {{4, "64 00 1E 00"}, {10, "7B 00"}, {20, "7B 00"}, {32, "01 01 01"}}),
-                 Sent(SendAttitudeFrame));
-    SimSnapshot.CompassHeading02CC = 0;
+                 frame.All());
+    s.CompassHeading02CC = 0;
   }
-  EXPECT_TRUE(NothingLogged());
 }
 
 TEST_F(FrameTest, BadPitchKeepsThePitchWhileTheNewBankStands) {
-  SimSnapshot.Pitch2F70 = -3.0;
-  ConvertFastGroup();
-  SimSnapshot.Bank2F78 = -4.25;
-  SimSnapshot.Pitch2F70 = kNaN;
-  EXPECT_NO_THROW(ConvertFastGroup());
-  EXPECT_EQ(FlightDerived.BankTenths, -42);
-  EXPECT_EQ(FlightDerived.PitchTenths, 30);
+  s.Pitch2F70 = -3.0;
+  ConvertFast(s, d);
+  s.Bank2F78 = -4.25;
+  s.Pitch2F70 = kNaN;
+  EXPECT_NO_THROW(ConvertFast(s, d));
+  EXPECT_EQ(d.BankTenths, -42);
+  EXPECT_EQ(d.PitchTenths, 30);
   // Just inside and just outside the 64-bit range: the product, not the input, is judged.
-  SimSnapshot.Pitch2F70 = -9.2e17;
-  ConvertFastGroup();
-  EXPECT_EQ(FlightDerived.PitchTenths, static_cast<std::int32_t>(9200000000000000000u));
-  SimSnapshot.Pitch2F70 = -9.3e17;
-  ConvertFastGroup();
-  EXPECT_EQ(FlightDerived.PitchTenths, static_cast<std::int32_t>(9200000000000000000u));
+  s.Pitch2F70 = -9.2e17;
+  ConvertFast(s, d);
+  EXPECT_EQ(d.PitchTenths, static_cast<std::int32_t>(9200000000000000000u));
+  s.Pitch2F70 = -9.3e17;
+  ConvertFast(s, d);
+  EXPECT_EQ(d.PitchTenths, static_cast<std::int32_t>(9200000000000000000u));
 }
 
-TEST_F(FrameTest, OtherBadValuesThrowAndLeaveTheFrameUnsent) {
-  // Each sets one bad value, runs the conversion and the sender as the cycle would, and
-  // expects the fault with nothing on the wire.
+// The conversion and fill of one frame, as the cycle and the sender run them, on a buffer the
+// last send left full: a fault on the way leaves every byte of it.
+template <std::size_t N, typename ConvertAndFill>
+void ExpectFaultKeepsTheFrame(ConvertAndFill convertAndFill) {
+  TestFrame<N> frame("00 00 01 00", 0xA5);
+  const Bytes before = frame.All();
+  EXPECT_THROW(convertAndFill(frame.bytes), EInvalidOp);
+  EXPECT_EQ(Dump(frame.All()), Dump(before));
+}
+
+TEST_F(FrameTest, OtherBadValuesThrowFromTheirConversionOrFillAndLeaveTheFrameAsItWas) {
+  enum class Kind { Attitude, Sensor, Gps1, Engine1, Engine2 };
   struct Case {
     const char* name;
-    void (*spoil)();
-    void (*convert)();
-    void (*send)();
+    void (*spoil)(TSimSnapshot&);
+    Kind kind;
   };
   const Case cases[] = {
-      {"gyro", [] { SimSnapshot.GyroHeading2B00 = kNaN; }, ConvertFastGroup, SendAttitudeFrame},
-      {"compass", [] { SimSnapshot.CompassHeading02CC = 1e18; }, ConvertFastGroup,
-       SendAttitudeFrame},
-      {"latitude", [] { SimSnapshot.Latitude6010 = kNaN; }, ConvertSlowGroup, SendSensorFrame},
-      {"ground speed", [] { SimSnapshot.GroundSpeed6030 = -1e17; }, ConvertSlowGroup,
-       SendSensorFrame},
-      {"pressure", [] { SimSnapshot.AmbientPressure28C8 = kNaN; }, ConvertSlowGroup,
-       SendSensorFrame},
-      {"sensor 20", [] { SimSnapshot.Sensor2840 = kInf; }, ConvertSlowGroup, SendSensorFrame},
-      {"sensor 22", [] { SimSnapshot.Sensor2848 = kNaN; }, ConvertSlowGroup, SendSensorFrame},
-      {"GPS height", [] { SimSnapshot.GpsAltitude6020 = kNaN; }, ConvertSlowGroup, SendGpsFrames},
-      {"engine 1 H", [] { SimSnapshot.Eng1TempH08E8 = kNaN; }, ConvertSlowGroup, SendEngine1Frame},
-      {"engine 2 P", [] { SimSnapshot.Eng2PressureP3AA0 = 1e300; }, ConvertSlowGroup,
-       SendEngine2Frame},
-      {"engine 1 F", [] { SimSnapshot.Eng1ValueF0918 = -kInf; }, ConvertSlowGroup,
-       SendEngine1Frame},
+      {"gyro", [](TSimSnapshot& s) { s.GyroHeading2B00 = kNaN; }, Kind::Attitude},
+      {"compass", [](TSimSnapshot& s) { s.CompassHeading02CC = 1e18; }, Kind::Attitude},
+      {"latitude", [](TSimSnapshot& s) { s.Latitude6010 = kNaN; }, Kind::Sensor},
+      {"ground speed", [](TSimSnapshot& s) { s.GroundSpeed6030 = -1e17; }, Kind::Sensor},
+      {"pressure", [](TSimSnapshot& s) { s.AmbientPressure28C8 = kNaN; }, Kind::Sensor},
+      {"sensor 20", [](TSimSnapshot& s) { s.Sensor2840 = kInf; }, Kind::Sensor},
+      {"sensor 22", [](TSimSnapshot& s) { s.Sensor2848 = kNaN; }, Kind::Sensor},
+      {"GPS height", [](TSimSnapshot& s) { s.GpsAltitude6020 = kNaN; }, Kind::Gps1},
+      {"engine 1 H", [](TSimSnapshot& s) { s.Eng1TempH08E8 = kNaN; }, Kind::Engine1},
+      {"engine 2 P", [](TSimSnapshot& s) { s.Eng2PressureP3AA0 = 1e300; }, Kind::Engine2},
+      {"engine 1 F", [](TSimSnapshot& s) { s.Eng1ValueF0918 = -kInf; }, Kind::Engine1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimSnapshot = TSimSnapshot{};
-    c.spoil();
-    fakedevice::written.clear();
-    EXPECT_THROW(
-        {
-          c.convert();
-          c.send();
-        },
-        EInvalidOp);
-    EXPECT_TRUE(fakedevice::written.empty());
+    TSimSnapshot spoilt{};
+    TFlightDerived derived{};
+    c.spoil(spoilt);
+    switch (c.kind) {
+      case Kind::Attitude:
+        ExpectFaultKeepsTheFrame<kAttitudeFrameSize>([&](auto& frame) {
+          ConvertFast(spoilt, derived);
+          FillAttitudeFrame(spoilt, derived, frame);
+        });
+        break;
+      case Kind::Sensor:
+        ExpectFaultKeepsTheFrame<kSensorFrameSize>([&](auto& frame) {
+          ConvertSlow(spoilt, derived);
+          FillSensorFrame(spoilt, derived, frame);
+        });
+        break;
+      case Kind::Gps1:
+        ExpectFaultKeepsTheFrame<kGps1FrameSize>([&](auto& frame) {
+          ConvertSlow(spoilt, derived);
+          FillGps1Frame(spoilt, derived, frame);
+        });
+        break;
+      case Kind::Engine1:
+        ExpectFaultKeepsTheFrame<kEngine1FrameSize>(
+            [&](auto& frame) { FillEngine1Frame(spoilt, frame); });
+        break;
+      case Kind::Engine2:
+        ExpectFaultKeepsTheFrame<kEngine2FrameSize>(
+            [&](auto& frame) { FillEngine2Frame(spoilt, frame); });
+        break;
+    }
   }
-  EXPECT_TRUE(NothingLogged());
-  EXPECT_TRUE(EfisLink.EfisConnected);
 }
 
-TEST_F(FrameTest, ABadValueLeavesTheBufferAsTheLastSendLeftIt) {
-  SimSnapshot.Altitude0574 = 1000;
-  ConvertSlowGroup();
-  const Bytes before = Sent(SendSensorFrame);
-  SimSnapshot.Altitude0574 = 2000;
-  ConvertSlowGroup();
-  SimSnapshot.Sensor2848 = kNaN;  // the last field computed
-  EXPECT_THROW(SendSensorFrame(), EInvalidOp);
-  EXPECT_EQ(Dump(Bytes(SensorFrame, SensorFrame + 30)), Dump(before));
+TEST_F(FrameTest, ABadValueLeavesTheBufferAsTheLastFillLeftIt) {
+  s.Altitude0574 = 1000;
+  ConvertSlow(s, d);
+  TestFrame<kSensorFrameSize> frame("1A 00 01 00");
+  FillSensorFrame(s, d, frame.bytes);
+  const Bytes before = frame.All();
+  s.Altitude0574 = 2000;
+  ConvertSlow(s, d);
+  s.Sensor2848 = kNaN;  // the last field computed
+  EXPECT_THROW(FillSensorFrame(s, d, frame.bytes), EInvalidOp);
+  EXPECT_EQ(Dump(frame.All()), Dump(before));
 }
 
 TEST_F(FrameTest, ConversionStopsAtTheBadValueAndKeepsWhatWasStored) {
-  SimSnapshot.Latitude6010 = 1.0;
+  s.Latitude6010 = 1.0;
+  s.Altitude0574 = 1000;
+  ConvertSlow(s, d);
+  s.Latitude6010 = 2.0;
+  s.Longitude6018 = kNaN;
+  s.Altitude0574 = 2000;
+  EXPECT_THROW(ConvertSlow(s, d), EInvalidOp);
+  EXPECT_EQ(d.LatitudeE7, 20000000);  // converted before the fault
+  EXPECT_EQ(d.AltitudeFeet, 3280);    // after it: the previous value
+}
+
+// The group steps run the conversions on the module state the cycle fills.
+TEST_F(FrameTest, TheGroupStepsConvertTheSnapshotIntoFlightDerived) {
+  SimSnapshot = TSimSnapshot{};
+  FlightDerived = TFlightDerived{};
+  SimSnapshot.Bank2F78 = -12.37;
   SimSnapshot.Altitude0574 = 1000;
+  ConvertFastGroup();
+  EXPECT_EQ(FlightDerived.BankTenths, -123);
+  EXPECT_EQ(FlightDerived.AltitudeFeet, 0) << "the slow value waits for its own group";
   ConvertSlowGroup();
-  SimSnapshot.Latitude6010 = 2.0;
-  SimSnapshot.Longitude6018 = kNaN;
-  SimSnapshot.Altitude0574 = 2000;
-  EXPECT_THROW(ConvertSlowGroup(), EInvalidOp);
-  EXPECT_EQ(FlightDerived.LatitudeE7, 20000000);  // converted before the fault
-  EXPECT_EQ(FlightDerived.AltitudeFeet, 3280);    // after it: the previous value
+  EXPECT_EQ(FlightDerived.AltitudeFeet, 3280);
+  SimSnapshot = TSimSnapshot{};
+  FlightDerived = TFlightDerived{};
 }
 
 // ---- The arithmetic helpers ----
@@ -624,9 +649,11 @@ void ConvertOnNewThread(PrecisionRun& run) {
   if (!kWindows) SetControlWord(0x27F);
   if (run.setPrecision) SetExtendedPrecision();
   run.wordUsed = ControlWord();
-  SimSnapshot.Bank2F78 = 0.7;
-  ConvertFastGroup();
-  run.bankTenths = FlightDerived.BankTenths;
+  TSimSnapshot snapshot{};
+  TFlightDerived derived{};
+  snapshot.Bank2F78 = 0.7;
+  ConvertFast(snapshot, derived);
+  run.bankTenths = derived.BankTenths;
 }
 
 #ifdef _WIN32

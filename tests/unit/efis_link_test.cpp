@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "efis/EfisFrames.h"
 #include "efis/EfisLink.h"
+#include "efis/FlightFrames.h"
+#include "efis/FrameMath.h"
+#include "efis/SharedState.h"
+#include "efis/SimSnapshot.h"
 #include "platform/device.h"
 #include "platform/toolkit.h"
 #include "tests/unit/efis_fake_device.h"
@@ -320,6 +325,54 @@ TEST_P(EfisSenderTest, FailedWriteLogsOnceDropsTheLinkAndSilencesEverySender) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EfisSenderTest, ::testing::ValuesIn(kSenders),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What each sender hands its fill step: the module state the cycle and the reader keep.
+TEST_F(EfisLinkTest, SendersFillFromTheSnapshotTheDerivedValuesAndTheSharedState) {
+  SetExtendedPrecision();
+  ConnectOk();
+  SimSnapshot = TSimSnapshot{};
+  FlightDerived = TFlightDerived{};
+  ResetSharedState();
+  FlightDerived.AltitudeFeet = 0x01020304;
+  FlightDerived.BankTenths = 0x0506;
+  FlightDerived.LongitudeE7 = 0x0708090A;
+  FlightDerived.TrackE5 = 0x0B0C0D0E;
+  SimSnapshot.Eng1SpeedA0898 = 65535;  // x 65535 >> 16 = 65534
+  SimSnapshot.Eng1ScalerB08C8 = 65535;
+  SimSnapshot.Eng2SpeedA0930 = 16384;  // x 10000 >> 16 = 2500
+  SimSnapshot.Eng2ScalerB0960 = 10000;
+  HeldQnh = 16211;  // 10131 tenths
+  ServoStatusValues = 0x00800100u;
+  SendSensorFrame();
+  SendAttitudeFrame();
+  SendGpsFrames();
+  SendEngine1Frame();
+  SendEngine2Frame();
+  SendQnhFrame();
+  SendServoStatusFrame();
+  const auto& w = fakedevice::written;
+  ASSERT_EQ(w.size(), 9u);
+  using Bytes = std::vector<std::uint8_t>;
+  EXPECT_EQ(Bytes(w[0].begin() + 4, w[0].begin() + 8), (Bytes{4, 3, 2, 1}));
+  EXPECT_EQ(Bytes(w[1].begin() + 4, w[1].begin() + 6), (Bytes{6, 5}));
+  EXPECT_EQ(Bytes(w[2].begin() + 8, w[2].begin() + 12), (Bytes{0x0A, 9, 8, 7}));
+  EXPECT_EQ(Bytes(w[3].begin() + 15, w[3].begin() + 19), (Bytes{0x0E, 0x0D, 0x0C, 0x0B}));
+  EXPECT_EQ(Bytes(w[5].begin() + 4, w[5].begin() + 6), (Bytes{0xFE, 0xFF}));
+  EXPECT_EQ(Bytes(w[6].begin() + 4, w[6].begin() + 6), (Bytes{0xC4, 0x09}));
+  EXPECT_EQ(Bytes(w[7].begin() + 4, w[7].begin() + 6), (Bytes{0x93, 0x27}));
+  EXPECT_EQ(Bytes(w[8].begin() + 6, w[8].begin() + 12), (Bytes{0, 1, 0, 0, 0x80, 0}));
+
+  // A value the fill cannot convert: the fault goes to the cycle, nothing to the pipe.
+  calls.clear();
+  SimSnapshot.Sensor2848 = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_THROW(SendSensorFrame(), EInvalidOp);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(EfisLink.EfisConnected);
+  EXPECT_EQ(LogLines().size(), 3u);
+  SimSnapshot = TSimSnapshot{};
+  FlightDerived = TFlightDerived{};
+  ResetSharedState();
+}
 
 TEST_F(EfisLinkTest, NothingIsWrittenOrLoggedWhileDisconnected) {
   for (int tick = 0; tick < 50; ++tick) {

@@ -48,6 +48,7 @@ struct TSimSnapshot {
   std::int16_t Variation02A0;       // 0x02A0, used by the fast ticks that follow
 };
 
-// One per process, read by the conversions and senders after the exchange that filled it. Only
-// the user-interface thread touches it (the reader thread has efis/SharedState.h).
+// One per process: the bridge cycle's exchanges fill it, the conversion steps and senders of
+// efis/ read it. Only the user-interface thread touches it (the reader thread has
+// efis/SharedState.h).
 inline TSimSnapshot SimSnapshot{};
