@@ -409,16 +409,65 @@ TEST_F(BridgeCycle, TheLastExchangeOfACloseTriesOnceAndFailsWithoutALine) {
   EXPECT_EQ(sim_.Process().CountLines("not answered"), 1);
 }
 
-TEST_F(BridgeCycle, CloseQueryNeverRefusesAndFirstActivationIsOnce) {
+TEST_F(BridgeCycle, OnlyTheFirstActivationStartsTheReader) {
   CreateWindow();
   EXPECT_TRUE(FirstActivation);
+  EXPECT_EQ(ReaderThread, nullptr);
   Form1->FormActivate(Form1);
   EXPECT_FALSE(FirstActivation);
+  ASSERT_NE(ReaderThread, nullptr);
+  const platform::Handle first = ReaderThread->Handle();
   Form1->FormActivate(Form1);
-  EXPECT_FALSE(FirstActivation);
-  bool canClose = true;
-  Form1->FormCloseQuery(Form1, canClose);
-  EXPECT_TRUE(canClose);
+  EXPECT_EQ(ReaderThread->Handle(), first) << "no second reader";
+}
+
+TEST_F(BridgeCycle, AFailedFastExchangeThatCarriedTheQnhDoesNotWriteItAgain) {
+  StartSim(sim_, "first");
+  CreateWindow();
+  Tick();  // phase 1
+  PostQnhFromEfis(16000);
+  sim_.Stop();
+  Tick();  // phase 2: the write is queued, the exchange fails
+  ASSERT_EQ(CountLog("FlightSim problem: "), 1);
+  StartSim(second_, "second");
+  Form1->Button1->Click();
+  TickUntilNextIs(4);
+  Tick();
+  EXPECT_EQ(second_.LastBatch(), DisengagedBatch()) << "the setting went with the failed batch";
+}
+
+TEST_F(BridgeCycle, TheShownServoValuesStayWhenADisengagedFastExchangeFails) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  Tick();  // phase 1
+  BankServoShown = 1234;
+  PitchServoShown = -555;
+  sim_.Stop();
+  Tick();  // phase 2: the inputs' reads are queued, the exchange fails
+  ASSERT_EQ(CountLog("FlightSim problem: "), 1);
+  EXPECT_EQ(BankServoShown.load(), 1234);
+  EXPECT_EQ(PitchServoShown.load(), -555);
+  EXPECT_EQ(Form1->TrackBar1->Position(), 38);  // 1234 / 32
+  EXPECT_EQ(Form1->TrackBar2->Position(), 17);  // -(-555 / 32)
+}
+
+TEST_F(BridgeCycle, TheServoCommandsAndTheStatusPayloadSurviveAReaderRestart) {
+  StartSim(sim_, "sim");
+  CreateWindow();
+  Form1->FormActivate(Form1);
+  Tick();  // phase 1
+  AutopilotEngaged = 1;
+  DisengageCountdown = 20;
+  BankServoCmd = 1234;    // 0x04D2
+  PitchServoCmd = -2000;  // 0xF830
+  ServoStatusValues = 0x00800100u;
+  const platform::Handle before = ReaderThread->Handle();
+  Form1->Button3Click(nullptr);
+  ASSERT_NE(ReaderThread->Handle(), before) << "a new reader";
+  EXPECT_EQ(ServoStatusValues.load(), 0x00800100u);
+  FastTick();
+  EXPECT_EQ(sim_.LastBatch(),
+            Join(kFastReads, {Write(0x0BB6, 2, "D204"), Write(0x0BB2, 2, "30F8")}));
 }
 
 }  // namespace

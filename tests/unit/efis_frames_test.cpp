@@ -165,6 +165,9 @@ const SensorCase kSensorCases[] = {
     // 2000000000 m = 6561600000 ft: the 32-bit field keeps the low bits, 0x871A1200.
     {"AltitudeKeepsLowBits", 2000000000, 12800, 0, 0, 0.0, 0.0, 0.0,
      {{4, "00 12 1A 87"}, {8, "7B FE"}, {10, "73 00"}, {12, "00 80"}}},
+    // 100000 x 4.788026 = 478802.6: 478803. x 3686 div 10000 = 176486, - 389 = 176097 =
+    // 0x2AFE1: the 16-bit field keeps 0xAFE1.
+    {"PressureKeepsLowBits", 0, 0, 0, 0, 100000.0, 0.0, 0.0, {{8, "E1 AF"}}},
 };
 // clang-format on
 
@@ -236,6 +239,10 @@ const AttitudeCase kAttitudeCases[] = {
     {"FullCircle", 0.0, 0.0, 360.0, 359.99, 16, 32, 0,
      {{10, "10 0E"}, {12, "0F 0E"}, {14, "01 00"}, {32, "01 01 01"}}},
     {"NegativeLoad", 0.0, 0.0, 0.0, 0.0, 0, -624, 0, {{14, "F6 FF"}, {32, "01 01 01"}}},
+    // 3300.0: 33000 tenths, 0x80E8. The correction starts from its 16 bits, -32536, and brings
+    // it into the circle once: -28936, 0x8EF8 (in 32 bits it would be 29400).
+    {"CompassBeyondSixteenBits", 0.0, 0.0, 3300.0, 0.0, 0, 0, 0,
+     {{10, "E8 80"}, {20, "F8 8E"}, {32, "01 01 01"}}},
 };
 // clang-format on
 

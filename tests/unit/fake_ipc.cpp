@@ -12,7 +12,7 @@ thread_local std::uint32_t TheLastError = 0;
 constexpr platform::WindowHandle kUipcWindow = 0x100;
 constexpr platform::WindowHandle kFs98Window = 0x200;
 constexpr std::uint16_t kAtom = 0xC123;
-constexpr platform::Handle kMapping = 0x77;
+constexpr platform::Handle kMapping = kMappingHandle;
 
 std::uint32_t Read32(const std::uint8_t* at) {
   std::uint32_t value;
@@ -30,6 +30,11 @@ void Reset() {
   delete TheState;
   TheState = new State();
   TheLastError = 0;
+}
+
+void MappingClosed(platform::Handle handle) {
+  Get().calls.push_back("close");
+  if (handle == kMapping) --Get().liveMappings;
 }
 
 std::vector<std::uint32_t> Sleeps() {
@@ -138,12 +143,6 @@ bool SharedAreaIntact(const void* view) {
 bool UnmapSharedArea(void* view) {
   Get().calls.push_back("unmap");
   if (view == Get().area) --Get().liveViews;
-  return true;
-}
-
-bool CloseKernelHandle(Handle handle) {
-  Get().calls.push_back("close");
-  if (handle == fake_ipc::kMapping) --Get().liveMappings;
   return true;
 }
 

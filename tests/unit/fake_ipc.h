@@ -54,6 +54,11 @@ struct Module {
   bool Serve(std::uint8_t* area, std::uintptr_t* replyOut);
 };
 
+// The one mapping handle the fake gives out, and its close. CloseKernelHandle comes from
+// tests/unit/fake_ipc_close.cpp, or from another fake that owns the other handles of a program.
+constexpr std::uintptr_t kMappingHandle = 0x77;
+void MappingClosed(std::uintptr_t handle);
+
 // The sleeps the link made, in order.
 std::vector<std::uint32_t> Sleeps();
 
