@@ -379,7 +379,7 @@ void AddControl(FormPeer& form, TControl& control, int index) {
 }
 
 // The font and the controls' geometry at `dpi`; the old font goes once no control uses it
-// (one GDI cannot make leaves the old in place, at its size).
+// (should GDI fail to make the new one, the old stays, at its size).
 void ApplyDpi(FormPeer& form, int dpi) {
   form.Dpi = dpi;
   HFONT old = form.Font;
