@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/wine/bridge_window.h"
+#include "tests/wine/window_geometry.h"
 
 namespace {
 
@@ -256,18 +257,6 @@ void CheckLoadedCommonControls(HANDLE process) {
 
 // ---- The window's geometry at the prefix's DPI ----
 
-std::string Describe(const RECT& r) {
-  return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
-         std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
-}
-
-RECT ClientRectOf(HWND form, HWND child) {
-  RECT r = {};
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
-
 // The window table at 96 DPI and at 144 (times 1.5, halves rounded up), left, top, width and
 // height. A label that sizes itself has a place only (size 0): its size is its text's.
 struct Placed {
@@ -294,26 +283,16 @@ const Placed kTable[] = {
 
 // `text` on one line in the font the window should have at `dpi`: 8 points, MS Sans Serif at
 // 96, its TrueType twin elsewhere.
-SIZE TextSize(const std::string& text, int dpi) {
-  HFONT font = CreateFontA(dpi == 96 ? -11 : -16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                           dpi == 96 ? "MS Sans Serif" : "Microsoft Sans Serif");
-  HDC dc = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, font);
-  RECT r = {0, 0, 1, 0};
-  DrawTextA(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE);
-  SelectObject(dc, old);
-  ReleaseDC(nullptr, dc);
-  DeleteObject(font);
-  return {r.right - r.left, r.bottom - r.top};
+SIZE TextAtDpi(const std::string& text, int dpi) {
+  return dpi == 96 ? TextSize(text, -11, "MS Sans Serif")
+                   : TextSize(text, -16, "Microsoft Sans Serif");
 }
 
 // Where the table and the control's text put it at `dpi`, as a rectangle.
 RECT Expected(HWND form, const Placed& entry, int dpi) {
   const RECT& at = dpi == 96 ? entry.at96 : entry.at144;
   SIZE size = {at.right, at.bottom};
-  if (size.cx == 0) size = TextSize(TextOf(GetDlgItem(form, entry.id)), dpi);
+  if (size.cx == 0) size = TextAtDpi(TextOf(GetDlgItem(form, entry.id)), dpi);
   return {at.left, at.top, at.left + size.cx, at.top + size.cy};
 }
 
@@ -339,8 +318,8 @@ void CheckNothingNewOverlaps(HWND form, int dpi) {
   for (int id : {kButton1, kButton2}) {
     const std::string caption = TextOf(GetDlgItem(form, id));
     const RECT r = ClientRectOf(form, GetDlgItem(form, id));
-    const LONG room = r.right - r.left - TextSize(caption, dpi).cx;
-    const LONG room96 = 169 - TextSize(caption, 96).cx;
+    const LONG room = r.right - r.left - TextAtDpi(caption, dpi).cx;
+    const LONG room96 = 169 - TextAtDpi(caption, 96).cx;
     Check(room >= room96 || room >= 8, "the caption of " + std::to_string(id) + " has " +
                                            std::to_string(room) + " pixels to spare in " +
                                            Describe(r) + ", " + std::to_string(room96) + " at 96");

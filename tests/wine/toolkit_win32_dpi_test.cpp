@@ -9,20 +9,9 @@
 
 #include "../gui/toolkit_demo_form.h"
 #include "platform/toolkit_backend.h"
+#include "tests/wine/window_geometry.h"
 
 namespace {
-
-std::string Describe(const RECT& r) {
-  return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
-         std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
-}
-
-RECT ClientRectOf(HWND parent, HWND child) {
-  RECT r;
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
 
 BOOL CALLBACK FindDemo(HWND window, LPARAM found) {
   char name[64] = {};
@@ -30,21 +19,6 @@ BOOL CALLBACK FindDemo(HWND window, LPARAM found) {
   if (std::string(name) != "TDpiDemo") return TRUE;
   *reinterpret_cast<HWND*>(found) = window;
   return FALSE;
-}
-
-// The size DrawText gives `text` in a font made here as the form's should be at its DPI.
-SIZE TextSize(HWND window, const std::string& text, int height, const char* face) {
-  HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_DONTCARE, face);
-  HDC dc = GetDC(window);
-  HGDIOBJ old = SelectObject(dc, font);
-  RECT r = {0, 0, 1, 0};
-  DrawTextA(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE);
-  SelectObject(dc, old);
-  ReleaseDC(window, dc);
-  DeleteObject(font);
-  return {r.right - r.left, r.bottom - r.top};
 }
 
 // The demonstration form shown on this thread, at 96 DPI (the shared Wine prefix's).
@@ -149,7 +123,7 @@ TEST_F(Win32Dpi, MovedToAnotherDpiTheWindowTakesTheSuggestedRectAndScalesTheTabl
       EXPECT_STREQ(font.lfFaceName, at.face) << "control " << id;
     }
     // The label that sizes itself: at its scaled place, as big as its text in that font.
-    const SIZE text = TextSize(form_, demo::Label1->Caption(), at.fontHeight, at.face);
+    const SIZE text = TextSize(demo::Label1->Caption(), at.fontHeight, at.face);
     EXPECT_EQ(RectOf(1011),
               Describe({at.label1.x, at.label1.y, at.label1.x + text.cx, at.label1.y + text.cy}));
   }
@@ -167,7 +141,7 @@ TEST_F(Win32Dpi, MovedToAnotherDpiTheWindowTakesTheSuggestedRectAndScalesTheTabl
 
   // A new text: the label sizes itself in the scaled font.
   demo::Label1->SetCaption("Version 1.1");
-  const SIZE text = TextSize(form_, "Version 1.1", -16, "Microsoft Sans Serif");
+  const SIZE text = TextSize("Version 1.1", -16, "Microsoft Sans Serif");
   EXPECT_EQ(RectOf(1011), Describe({36, 540, 36 + text.cx, 540 + text.cy}));
 }
 
