@@ -60,10 +60,14 @@ for dll in $imports; do
 done
 [ -n "$imports" ] || fail "no imports read from $exe"
 
-# Resource types: 3 icon, 14 icon group, 16 version.
+# Resource types: 3 icon, 14 icon group, 16 version, 24 manifest.
 resources=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n '/Resource Directory section/,$p')
-for type in 0x000003 0x00000e 0x000010; do
+for type in 0x000003 0x00000e 0x000010 0x000018; do
   echo "$resources" | grep -q "Entry: ID: $type," || fail "no resource of type $type in the exe"
+done
+# The exe starts on Windows 7: what it looks up at run time, for newer Windows, it does not import.
+for function in GetDpiForWindow; do
+  x86_64-w64-mingw32-objdump -p "$exe" | grep -qw "$function" && fail "imports $function"
 done
 
 echo "== SHA-256"

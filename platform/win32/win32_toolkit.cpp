@@ -1,7 +1,9 @@
 // The toolkit on Win32: a registered window class per form, the standard EDIT, BUTTON and
 // STATIC controls and the common-controls trackbar, and a message loop that sleeps in
 // MsgWaitForMultipleObjectsEx until a message or the idle handler's wake time. The application
-// has a window of its own, which carries its title and owns the forms.
+// has a window of its own, which carries its title and owns the forms. A form's window scales
+// the portable geometry (pixels at 96 per inch) and its font by its own DPI, at creation and
+// whenever Windows moves it to a monitor of another DPI.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
@@ -13,6 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/toolkit_backend.h"
+#include "platform/win32/win32_dpi.h"
 
 namespace {
 
@@ -25,7 +28,8 @@ struct ControlPeer : TControlPeer {
 
 struct FormPeer : TFormPeer {
   HWND Window = nullptr;
-  HFONT Font = nullptr;
+  HFONT Font = nullptr;  // the form's font at Dpi
+  int Dpi = win32::kDesignDpi;
   HWND SavedFocus = nullptr;  // the control that had the focus when the window went inactive
 
   void StateChanged(const TControl& control) override;
@@ -86,7 +90,8 @@ int ControlId(const TControl& control, int index) {
   return 1100 + index;
 }
 
-void AutoSizeLabel(ControlPeer& peer, HFONT font);
+void AutoSizeLabel(ControlPeer& peer, const FormPeer& form);
+void ApplyDpi(FormPeer& form, int dpi);
 
 // ---- The peers mirror the portable state ----
 
@@ -99,7 +104,7 @@ void ControlPeer::StateChanged(const TControl& control) {
   } else {
     SetWindowTextA(Window, control.Caption().c_str());
     // A label that sizes itself follows its new text, as at creation.
-    AutoSizeLabel(*this, static_cast<FormPeer*>(Form)->Font);
+    AutoSizeLabel(*this, *static_cast<FormPeer*>(Form));
   }
 }
 
@@ -169,6 +174,20 @@ void OnEndSession(FormPeer& form, WPARAM ending) {
   ToolkitGuard([&form] { form.Form->Close(); });
 }
 
+// The window has moved to a monitor of another DPI (or that monitor's scale has changed):
+// Windows suggests the rectangle at the new DPI, which the window takes itself, then the
+// font and the controls follow.
+void OnDpiChanged(FormPeer& form, WPARAM wParam, LPARAM lParam) {
+  const int dpi = LOWORD(wParam);
+  if (dpi <= 0) return;
+  if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+    SetWindowPos(form.Window, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ApplyDpi(form, dpi);
+}
+
 LRESULT CALLBACK FormProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
@@ -189,6 +208,9 @@ LRESULT CALLBACK FormProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_ACTIVATE:
       OnActivate(*form, wParam);
+      return 0;
+    case WM_DPICHANGED:
+      OnDpiChanged(*form, wParam, lParam);
       return 0;
     case WM_CLOSE:
       ToolkitGuard([form] { form->Form->Close(); });
@@ -279,15 +301,6 @@ HWND TheAppWindow() {
   return AppWindow;
 }
 
-HFONT CreateFormFont(const TForm& form) {
-  HDC screen = GetDC(nullptr);
-  int height = -MulDiv(form.FontPoints, GetDeviceCaps(screen, LOGPIXELSY), 72);
-  ReleaseDC(nullptr, screen);
-  return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_DONTCARE, form.FontName.c_str());
-}
-
 struct NativeKind {
   const char* windowClass;
   DWORD style;
@@ -324,13 +337,14 @@ NativeKind KindOf(const TControl& control) {
   return {nullptr, 0, 0};
 }
 
-// A label that sizes itself takes the size of its text in the form's font.
-void AutoSizeLabel(ControlPeer& peer, HFONT font) {
+// A label that sizes itself takes the size of its text in the form's font (a wrapping one
+// keeps its width).
+void AutoSizeLabel(ControlPeer& peer, const FormPeer& form) {
   auto* label = dynamic_cast<TLabel*>(peer.Control);
   if (label == nullptr || !label->AutoSize) return;
   HDC dc = GetDC(peer.Window);
-  HGDIOBJ old = SelectObject(dc, font);
-  RECT r = {0, 0, label->Width > 0 ? label->Width : 1, 0};
+  HGDIOBJ old = SelectObject(dc, form.Font);
+  RECT r = {0, 0, label->Width > 0 ? win32::ScaleToDpi(label->Width, form.Dpi) : 1, 0};
   UINT flags = DT_CALCRECT | DT_NOPREFIX | (label->WordWrap ? DT_WORDBREAK : DT_SINGLELINE);
   DrawTextA(dc, label->Caption().c_str(), -1, &r, flags);
   SelectObject(dc, old);
@@ -347,13 +361,22 @@ void SetUpTrackBar(ControlPeer& peer) {
   SendMessageA(peer.Window, TBM_SETTICFREQ, bar->Frequency, 0);
 }
 
+// The portable geometry (pixels at 96 per inch) at the form's DPI.
+RECT ScaledRect(const TControl& control, int dpi) {
+  const int left = win32::ScaleToDpi(control.Left, dpi);
+  const int top = win32::ScaleToDpi(control.Top, dpi);
+  return {left, top, left + win32::ScaleToDpi(control.Width, dpi),
+          top + win32::ScaleToDpi(control.Height, dpi)};
+}
+
 void AddControl(FormPeer& form, TControl& control, int index) {
   NativeKind kind = KindOf(control);
   if (kind.windowClass == nullptr) return;
   auto* peer = new ControlPeer;
+  const RECT r = ScaledRect(control, form.Dpi);
   peer->Window =
-      CreateWindowExA(kind.exStyle, kind.windowClass, control.Caption().c_str(), kind.style,
-                      control.Left, control.Top, control.Width, control.Height, form.Window,
+      CreateWindowExA(kind.exStyle, kind.windowClass, control.Caption().c_str(), kind.style, r.left,
+                      r.top, r.right - r.left, r.bottom - r.top, form.Window,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(control, index))),
                       GetModuleHandleA(nullptr), nullptr);
   if (peer->Window == nullptr) Fatal(std::string("failed to create a ") + kind.windowClass);
@@ -363,8 +386,39 @@ void AddControl(FormPeer& form, TControl& control, int index) {
   }
   ToolkitAddControlPeer(form, control, peer);
   SetUpTrackBar(*peer);
-  AutoSizeLabel(*peer, form.Font);
+  AutoSizeLabel(*peer, form);
   peer->StateChanged(control);
+}
+
+// The font and the controls' geometry at `dpi`; the old font goes once no control uses it
+// (should GDI fail to make the new one, the old stays, at its size).
+void ApplyDpi(FormPeer& form, int dpi) {
+  form.Dpi = dpi;
+  HFONT old = form.Font;
+  HFONT font = win32::CreateFontAtDpi(form.Form->FontName, form.Form->FontPoints, dpi);
+  if (font != nullptr) form.Font = font;
+  for (TControlPeer* control : form.Controls) {
+    auto& peer = *static_cast<ControlPeer*>(control);
+    SendMessageA(peer.Window, WM_SETFONT, reinterpret_cast<WPARAM>(form.Font), TRUE);
+    const RECT r = ScaledRect(*peer.Control, dpi);
+    SetWindowPos(peer.Window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    AutoSizeLabel(peer, form);
+  }
+  if (font != nullptr && old != nullptr) DeleteObject(old);
+}
+
+// Made at the table's place on the screen, the window learns there the DPI of its monitor,
+// then takes the table's geometry and font at that DPI. Moved to a monitor of another DPI on
+// the way, it has had its WM_DPICHANGED already, and keeps what that gave it.
+void ScaleToItsDpi(FormPeer& peer) {
+  const TForm& form = *peer.Form;
+  peer.Dpi = win32::WindowDpi(peer.Window);
+  peer.Font = win32::CreateFontAtDpi(form.FontName, form.FontPoints, peer.Dpi);
+  if (peer.Dpi == win32::kDesignDpi) return;
+  const RECT r = ScaledRect(form, peer.Dpi);
+  SetWindowPos(peer.Window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 FormPeer& CreateFormPeer(TForm& form) {
@@ -373,12 +427,12 @@ FormPeer& CreateFormPeer(TForm& form) {
   auto* peer = new FormPeer;
   // Listed first: the window procedure reaches the form through its peer during the creation.
   ToolkitAddFormPeer(form, peer);
-  peer->Font = CreateFormFont(form);
   peer->Window =
       CreateWindowExA(0, form.ClassName.c_str(), form.Caption().c_str(),
                       WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, form.Left, form.Top, form.Width,
                       form.Height, TheAppWindow(), nullptr, GetModuleHandleA(nullptr), peer);
   if (peer->Window == nullptr) Fatal("failed to create the window of " + form.Name);
+  ScaleToItsDpi(*peer);
   // Created in tab order, so the dialog navigation of the loop follows it.
   for (const TTabStop& stop : ToolkitTabOrder(form)) AddControl(*peer, *stop.Control, stop.Index);
   return *peer;

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/wine/window_geometry.h"
+
 namespace {
 
 int Failures = 0;
@@ -34,18 +36,6 @@ std::string ClassOf(HWND window) {
   char buffer[64] = {};
   GetClassNameA(window, buffer, sizeof(buffer));
   return buffer;
-}
-
-RECT ClientRectOf(HWND parent, HWND child) {
-  RECT r;
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
-
-std::string Describe(const RECT& r) {
-  return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
-         std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
 }
 
 bool WaitForText(HWND memo, const std::string& part) {

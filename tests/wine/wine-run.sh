@@ -17,6 +17,13 @@
 # wineserver that is on its way out (Wine's own default when its last program ends). A watcher
 # ends the whole session a few seconds after the last run has finished, so nothing is left
 # running. Parallel runs wait for each other only while the prefix or the session is being made.
+#
+# KORVAN_WINE_DPI=N (N not 96) runs the program at N dots per inch: in a prefix of its own beside
+# the first, <prefix>-dpiN, with a session of its own, since the DPI is one registry value for
+# the whole prefix that every program reads as it starts (so no run of the first prefix ever sees
+# it change). It is a copy of the first prefix when that one is ready (Wine's installed files
+# hard-linked, which it never writes, the rest copied), else made from nothing; the value is set
+# in it before its session's first program starts. `--finish` waits for these sessions too.
 set -u
 
 if [ $# -lt 1 ]; then
@@ -36,17 +43,29 @@ case "$1" in
   *) keeper="$(dirname "$1")/wine-session-keeper.exe" ;;
 esac
 
-prefix=${KORVAN_WINEPREFIX:-/tmp/korvan-wine-$(id -u)}
+base=${KORVAN_WINEPREFIX:-/tmp/korvan-wine-$(id -u)}
+dpi=${KORVAN_WINE_DPI:-96}
+case "$dpi" in
+  '' | *[!0-9]* | 0*)
+    echo "wine-run: KORVAN_WINE_DPI is \"$dpi\", not a number of dots per inch" >&2
+    exit 2
+    ;;
+esac
+prefix=$base
+[ "$dpi" = 96 ] || prefix=$base-dpi$dpi
 state=${prefix}.state
 
 if [ "$1" = --finish ]; then
-  watcher=$(cat "$state/watcher.pid" 2>/dev/null) || exit 0
-  for _ in $(seq 1200); do
-    kill -0 "$watcher" 2>/dev/null || exit 0
-    sleep 0.1
+  for session in "$base.state" "$base"-dpi*.state; do
+    watcher=$(cat "$session/watcher.pid" 2>/dev/null) || continue
+    for _ in $(seq 1200); do
+      kill -0 "$watcher" 2>/dev/null || continue 2
+      sleep 0.1
+    done
+    echo "wine-run: the Wine session of ${session%.state} still runs after 2 minutes" >&2
+    exit 1
   done
-  echo "wine-run: the Wine session of $prefix still runs after 2 minutes" >&2
-  exit 1
+  exit 0
 fi
 
 mkdir -p "$state" || exit 2
@@ -90,9 +109,31 @@ start_xvfb() {
   DISPLAY=":$number"
 }
 
+# The first prefix's system32 and winsxs (all but a few MB of it) are linked; what a program may
+# write (the registry, the users' folders) is copied, so nothing done here reaches that prefix.
+copy_base_prefix() {
+  local new="$prefix.new.$$" windows=drive_c/windows
+  echo "wine-run: making the Wine prefix $prefix at $dpi DPI from $base" >&2
+  rm -rf "$prefix" "$new"
+  mkdir -p "$new" &&
+    tar -C "$base" --exclude="./$windows/system32" --exclude="./$windows/winsxs" -cf - . |
+    tar -C "$new" -xf - &&
+    cp -al "$base/$windows/system32" "$base/$windows/winsxs" "$new/$windows/" &&
+    mv "$new" "$prefix" || {
+    rm -rf "$new"
+    echo "wine-run: cannot copy $base to $prefix" >&2
+    return 1
+  }
+  touch "$state/prefix.ready"
+}
+
 make_prefix() {
-  echo "wine-run: making the Wine prefix $prefix (once; may take a minute)" >&2
   rm -f "$state/prefix.ready"
+  if [ "$prefix" != "$base" ] && [ -f "$base.state/prefix.ready" ] && [ -d "$base" ]; then
+    copy_base_prefix
+    return
+  fi
+  echo "wine-run: making the Wine prefix $prefix (once; may take a minute)" >&2
   if ! session_command wineboot -i; then
     echo "wine-run: wineboot failed (see $state/session.log)" >&2
     return 1
@@ -135,6 +176,12 @@ start_session() {
   # it serves); then Wine's background programs, which a session's first program starts, and
   # its desktop, kept up by the keeper's window until the watcher ends the session.
   session_command wineserver -p
+  if [ "$dpi" != 96 ] &&
+    ! session_command wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
+      /d "$dpi" /f; then
+    echo "wine-run: cannot set $dpi DPI in $prefix (see $state/session.log)" >&2
+    return 1
+  fi
   if ! session_command wine rundll32.exe user32.dll,GetDesktopWindow; then
     echo "wine-run: the Wine session did not start (see $state/session.log)" >&2
     return 1
