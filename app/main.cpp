@@ -1,4 +1,5 @@
 // Program entry of korvan-bridge: the application, its one window, the message loop.
+#include "app/LogFile.h"
 #include "app/Unit1.h"
 #include "efis/FrameMath.h"
 #include "platform/toolkit.h"
@@ -7,6 +8,7 @@
 int main() {
   // This thread runs the bridge cycle, and with it every frame conversion.
   SetExtendedPrecision();
+  LogFileOpen();
   Application->Initialize();
   Application->Title = "Korvan EFIS to Flightsim bridge";
   Form1 = new TForm1(Application);
@@ -14,5 +16,6 @@ int main() {
   Application->Run();
   // The link's area and atom are system-wide: release them however the loop ended.
   SimLinkClose();
+  LogFileExit();
   return 0;
 }

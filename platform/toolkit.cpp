@@ -137,6 +137,7 @@ void TStrings::Add(const std::string& line) {
   lines_.push_back(line);
   if (owner_.Peer != nullptr) owner_.Peer->LineAdded(owner_, line);
   ToolkitBackendEchoLine(line);
+  if (OnAdd) OnAdd(line);
 }
 
 std::string TStrings::Text() const {

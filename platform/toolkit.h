@@ -94,6 +94,8 @@ class TStrings {
   const std::vector<std::string>& All() const { return lines_; }
   // The lines joined by "\r\n", as a native edit control holds them.
   std::string Text() const;
+  // Told of each line once it is added, shown and echoed (the program's log file).
+  std::function<void(const std::string& line)> OnAdd;
 
  private:
   TControl& owner_;
