@@ -135,9 +135,9 @@ void TControl::SetCaption(const std::string& caption) {
 
 void TStrings::Add(const std::string& line) {
   lines_.push_back(line);
+  if (OnAdd) OnAdd(line);
   if (owner_.Peer != nullptr) owner_.Peer->LineAdded(owner_, line);
   ToolkitBackendEchoLine(line);
-  if (OnAdd) OnAdd(line);
 }
 
 std::string TStrings::Text() const {

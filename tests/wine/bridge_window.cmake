@@ -2,9 +2,9 @@
 if(WIN32)
   add_executable(bridge-window-check ${CMAKE_CURRENT_LIST_DIR}/bridge_window_check.cpp)
   target_include_directories(bridge-window-check PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(bridge-window-check PRIVATE user32 comctl32)
+  target_link_libraries(bridge-window-check PRIVATE korvan_test_support user32 comctl32)
   add_dependencies(bridge-window-check korvan-bridge korvan-sim)
   add_test(NAME bridge-win32-window COMMAND bridge-window-check)
   set_tests_properties(bridge-win32-window PROPERTIES LABELS wine TIMEOUT 180
-                       RESOURCE_LOCK korvan-wine-sim-window)
+                       RESOURCE_LOCK "korvan-wine-sim-window;korvan-wine-local-app-data")
 endif()

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/support/child_process.h"
+#include "tests/support/log_home.h"
 #include "tests/wine/bridge_window.h"
 
 namespace {
@@ -113,7 +115,7 @@ void CheckSlider(HWND form, int id, const char* name) {
 
 }  // namespace
 
-int main() {
+int CheckBridgeWindow() {
   PROCESS_INFORMATION sim = {}, bridge = {};
   if (!Start(Beside("korvan-sim.exe"), sim)) return 1;
   HWND simWindow = WaitForWindowOf(sim.dwProcessId, "UIPCMAIN", nullptr);
@@ -173,4 +175,16 @@ int main() {
   if (Failures == 0)
     std::printf("bridge window read back: caption, log, buttons, sliders, Label7\n");
   return Failures == 0 ? 0 : 1;
+}
+
+int main() {
+  // The bridge keeps its log in a folder of this check's own.
+  const std::string home = testsupport::MakeTestRuntimeDir("bridge-window");
+  int result = 1;
+  {
+    testsupport::TestLogHome logHome(home + "\\local");
+    result = CheckBridgeWindow();
+  }
+  testsupport::RemoveTree(home);
+  return result;
 }
