@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/LogFile.h"
 #include "efis/EfisLink.h"
 #include "efis/EfisReader.h"
 #include "simlink/SimLinkClient.h"
@@ -96,6 +97,7 @@ void TForm1::CreateDesign() {
   OnCloseQuery = [this](TObject* sender, bool& canClose) { FormCloseQuery(sender, canClose); };
 
   CreateMemo(Memo1, "Memo1", 8, 8, 553, 161, 0);
+  Memo1->Lines.OnAdd = LogFileLine;
   CreateFrameTimer(FrameTimer1, 50);
   CreateButton(Button1, "Button1", 16, 184, 169, 25, "Reconnect to Flight simulator", 1,
                &TForm1::Button1Click);

@@ -135,6 +135,7 @@ void TControl::SetCaption(const std::string& caption) {
 
 void TStrings::Add(const std::string& line) {
   lines_.push_back(line);
+  if (OnAdd) OnAdd(line);
   if (owner_.Peer != nullptr) owner_.Peer->LineAdded(owner_, line);
   ToolkitBackendEchoLine(line);
 }

@@ -94,6 +94,9 @@ class TStrings {
   const std::vector<std::string>& All() const { return lines_; }
   // The lines joined by "\r\n", as a native edit control holds them.
   std::string Text() const;
+  // Told of each line once it is added, before the native control shows it and the echo (the
+  // program's log file: whoever sees the line finds it in the file).
+  std::function<void(const std::string& line)> OnAdd;
 
  private:
   TControl& owner_;

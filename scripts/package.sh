@@ -52,9 +52,10 @@ exe="$unpacked/$folder/korvan-bridge.exe"
 echo "== the exe's imports (x86_64-w64-mingw32-objdump -p)"
 imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
 echo "$imports"
-# Windows' own: kernel, user interface, SetupAPI, multimedia timer and its C runtime.
-system="ADVAPI32.dll COMCTL32.dll GDI32.dll KERNEL32.dll msvcrt.dll ntdll.dll SETUPAPI.dll
-        USER32.dll WINMM.dll"
+# Windows' own: kernel, user interface, SetupAPI, multimedia timer, the shell's known folders
+# (with COM's allocator) and its C runtime.
+system="ADVAPI32.dll COMCTL32.dll GDI32.dll KERNEL32.dll msvcrt.dll ntdll.dll ole32.dll
+        SETUPAPI.dll SHELL32.dll USER32.dll WINMM.dll"
 for dll in $imports; do
   echo " $system " | tr -s ' \n' '  ' | grep -qi " $dll " || fail "imports $dll, not a Windows DLL"
 done

@@ -15,7 +15,7 @@ if(NOT WIN32)
   add_executable(bridge-ticks ${CMAKE_CURRENT_LIST_DIR}/bridge_ticks_main.cpp)
   target_include_directories(bridge-ticks PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(bridge-ticks PRIVATE korvan_app korvan_toolkit_native korvan_platform
-                                             PkgConfig::GTK3)
+                                             korvan_platform_logfile PkgConfig::GTK3)
   add_dependencies(korvan-bench bridge-ticks)
   add_test(NAME bench.schedule COMMAND korvan-bench --only schedule --seconds 3)
   set_tests_properties(bench.schedule PROPERTIES LABELS bench TIMEOUT 120

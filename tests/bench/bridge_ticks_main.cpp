@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/LogFile.h"
 #include "app/Unit1.h"
 #include "efis/FrameMath.h"
 #include "platform/clock.h"
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
   }
   Ticks.reserve(static_cast<std::size_t>(seconds) * 25 + 100);
   SetExtendedPrecision();
+  LogFileOpen();
   SetFrameTimerClock(ReadingClock);
   Application->Initialize();
   Application->Title = "Korvan EFIS to Flightsim bridge";
@@ -64,6 +66,7 @@ int main(int argc, char** argv) {
   g_timeout_add_seconds(static_cast<guint>(seconds), Finish, nullptr);
   Application->Run();
   SimLinkClose();
+  LogFileExit();
   for (const Tick& tick : Ticks) std::printf("tick %lld %u\n", tick.micros, tick.millis);
   return 0;
 }

@@ -13,6 +13,7 @@ bin=$1
 work=$(mktemp -d)
 chmod 700 "$work"
 export XDG_RUNTIME_DIR=$work
+export XDG_STATE_HOME=$work/state  # the bridge's log file
 pids=()
 cleanup() {
   exec 3>&- 2>/dev/null

@@ -9,6 +9,8 @@ caption='Microsoft FlightSim to Korvan Avionics EFIS bridge'
 work=$(mktemp -d)
 chmod 700 "$work"
 export XDG_RUNTIME_DIR=$work
+# The log file's folder; made by the bridge.
+export XDG_STATE_HOME=$work/state
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait; rm -rf "$work"' EXIT
 
@@ -34,6 +36,7 @@ efis=$!; pids+=($efis)
 wait_for sim.out "korvan-sim ready"
 wait_for efis.out "korvan-efis ready"
 
+started=$(date '+%F %T')
 "$bin/korvan-bridge" >"$work/bridge.out" 2>"$work/bridge.err" &
 bridge=$!; pids+=($bridge)
 
@@ -82,7 +85,27 @@ wait $bridge
 rc=$?
 [ $rc -eq 0 ] || fail "exit status $rc"
 wait_for efis.out "close PIPE01"
+ended=$(date '+%F %T')
+
+# The log file: the window's lines between a start and an exit line of its own, each after the
+# local time to the millisecond, one line end each; folders 0700, the file 0600.
+log=$XDG_STATE_HOME/korvan-bridge/korvan-bridge.log
+modes="$(stat -c %a "$XDG_STATE_HOME" "$XDG_STATE_HOME/korvan-bridge" "$log" | tr '\n' ' ')"
+[ "$modes" = "700 700 600 " ] || fail "log folder, its folder and file have modes $modes"
+[ "$(ls "$XDG_STATE_HOME/korvan-bridge")" = korvan-bridge.log ] || fail "not one log file"
+expected_log="korvan-bridge 1.1 started on $(uname -sr)
+$expected
+korvan-bridge 1.1 exits"
+[ "$(cut -c 25- "$log")" = "$expected_log" ] || { cat "$log"; fail "the log file's lines"; }
+stamp='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} '
+[ "$(grep -cvE "$stamp" "$log")" = 0 ] || { cat "$log"; fail "a line of the log file without its stamp"; }
+awk -v from="$started" -v to="$ended" '{ t = substr($0, 1, 19); if (t < from || t > to || t < last) bad = 1; last = t }
+  END { exit bad }' "$log" || { cat "$log"; fail "log stamps outside $started .. $ended"; }
+[ "$(tail -c 1 "$log" | od -An -c | tr -d ' ')" = '\n' ] && ! grep -q $'\r' "$log" ||
+  fail "the log file's line ends"
+# The start and exit lines are the file's alone.
+grep -q 'korvan-bridge 1.1' "$work/bridge.err" && fail "the window's log has the file's own lines"
 # Every frame the unit received passed its catalogue check.
 grep -q '^bad frame' "$work/efis.out" && fail "korvan-efis saw malformed frames"
 [ "$(grep -c '^frame type' "$work/efis.out")" -gt 0 ] || fail "korvan-efis saw no frames"
-echo "korvan-bridge on GTK: title, 262,250 587x430, log order, frames, exchanges, CPU, close"
+echo "korvan-bridge on GTK: title, 262,250 587x430, log order, frames, exchanges, CPU, close, log file"

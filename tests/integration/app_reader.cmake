@@ -5,7 +5,7 @@ if(NOT WIN32)
   function(korvan_reader_test name)
     add_executable(${name} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${name}.cpp)
     target_link_libraries(${name} PRIVATE korvan_app korvan_toolkit_null korvan_platform
-                                          korvan_test_support GTest::gtest_main)
+                                          korvan_platform_logfile korvan_test_support GTest::gtest_main)
     target_compile_definitions(${name} PRIVATE KORVAN_SIM_PATH="$<TARGET_FILE:korvan-sim>"
                                KORVAN_EFIS_PATH="$<TARGET_FILE:korvan-efis>" ${ARGN})
     add_dependencies(${name} korvan-sim korvan-efis)

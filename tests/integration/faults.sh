@@ -3,7 +3,8 @@
 #   faults.sh <bin dir> <case>        Run inside xvfb-run.
 # Cases:
 #   sim-killed        korvan-sim killed mid-session: one "FlightSim problem: " line, the EFIS link
-#                     untouched; "Reconnect to Flight simulator" connects once it is back.
+#                     untouched; "Reconnect to Flight simulator" connects once it is back. All of
+#                     it with a log folder that cannot be made.
 #   silent-module     the module stops answering: the tick blocks about 4.1 s, then one
 #                     "FlightSim problem: IPC timed out all retries".
 #   efis-unplugged    korvan-efis killed mid-write: one failure line, later senders silent, the
@@ -16,11 +17,12 @@
 #   area-truncated    the shared area cut to 0 bytes under the bridge: no SIGBUS, one "FlightSim
 #                     problem: IPC request contains bad data", a reconnect makes a new area.
 #   stop-signals      SIGTERM, SIGINT and SIGHUP close the bridge as its close button does (exit
-#                     0, atom and area gone, no extra exchange while disengaged); a bridge killed
-#                     outright costs nothing either.
+#                     0, atom and area gone, no extra exchange while disengaged, the log file's
+#                     exit line); a bridge killed outright costs nothing either, and its log,
+#                     without the exit line, is the next start's korvan-bridge.log.1.
 #   one-copy          with the EFIS autopilot engaged: a second bridge exits at once and leaves
-#                     the first untouched; SIGTERM then hands the controls back with one last
-#                     exchange that writes 0 at 0x310A.
+#                     the first untouched (its log file too); SIGTERM then hands the controls
+#                     back with one last exchange that writes 0 at 0x310A.
 bin=$1
 case_name=$2
 source "$(dirname "$0")/three_programs.sh"
@@ -42,6 +44,9 @@ efis_frames() { count efis.out "frame type "; }
 failure_lines() { grep -c 'Cannot send .* to USB, EFIS disconnected' "$work/bridge.err" || true; }
 
 case_sim-killed() {
+  # Under a regular file no folder can be made, for root too.
+  printf 'not a folder' >"$work/not-a-folder"
+  export XDG_STATE_HOME=$work/not-a-folder/state
   start_all
   kill -9 "$sim"
   wait_for bridge.err "FlightSim problem: "
@@ -62,6 +67,8 @@ case_sim-killed() {
   for _ in $(seq 600); do [ "$(efis_frames)" -gt "$((frames + 20))" ] && break; sleep 0.05; done
   [ "$(efis_frames)" -gt "$((frames + 20))" ] || fail "no frames after the reconnect"
   step "reconnected: the cycle exchanges with the new module and the EFIS gets frames again"
+  [ "$(cat "$work/not-a-folder")" = "not a folder" ] || fail "the log touched what is in its way"
+  step "all of it without a log file (its folder cannot be made)"
 }
 
 case_silent-module() {
@@ -206,7 +213,12 @@ case_stop-signals() {
     [ -z "$(ls "$root/atoms")" ] || fail "SIG$sig left atoms: $(ls "$root/atoms")"
     [ -z "$(ls "$root/mappings")" ] || fail "SIG$sig left areas: $(ls "$root/mappings")"
     [ "$(last_batch)" != "$lone_handback" ] || fail "SIG$sig: a disengaged close made an exchange"
-    step "SIG$sig: the window closed, exit 0, no atom, no area, no extra exchange"
+    [ "$(log_line "$log" 1)" = "korvan-bridge 1.1 started on $(uname -sr)" ] &&
+      [ "$(log_line "$log" '$')" = "korvan-bridge 1.1 exits" ] || fail "SIG$sig: the log file"
+    if [ $sig != TERM ]; then
+      [ "$(log_line "$log.1" '$')" = "korvan-bridge 1.1 exits" ] || fail "no previous run's log"
+    fi
+    step "SIG$sig: the window closed, exit 0, no atom, no area, no extra exchange, the log's exit line"
   done
   # Killed outright: what it held stays until the next bridge takes it back.
   rm -f "$work/bridge.err"
@@ -223,10 +235,13 @@ case_stop-signals() {
   [ "$(ls "$root/atoms" | wc -l)" = 1 ] || fail "atoms now: $(ls "$root/atoms")"
   [ "$(ls "$root/mappings" | wc -l)" = 1 ] || fail "areas now: $(ls "$root/mappings")"
   [ "$(ls "$root/mappings")" != "$old_area" ] || fail "the killed bridge's area is still there"
+  [ "$(log_line "$log.1" '$')" = "EFIS data write channel OK" ] ||
+    fail "the killed bridge's log: $(log_line "$log.1" '$')"
+  [ "$(grep -c . "$log")" = 5 ] || fail "the new log: $(cat "$log")"
   kill -TERM "$bridge"
   wait "$bridge"
   [ -z "$(ls "$root/atoms")$(ls "$root/mappings")" ] || fail "left behind after the last bridge"
-  step "a killed bridge's atom and area went with the next bridge's start"
+  step "a killed bridge's atom and area went with the next bridge's start, its log to .log.1"
 }
 
 case_one-copy() {
@@ -247,6 +262,8 @@ case_one-copy() {
   [ "$(grep -c 'offset 0x330A' "$work/sim.rec")" = 1 ] || fail "a second handshake at the module"
   [ "$(count efis.out 'open PIPE00')" = 1 ] || fail "a second opener of the EFIS"
   [ "$(count bridge.err 'Connected to FSX')" = 1 ] || fail "the first copy's log changed"
+  [ ! -e "$log.1" ] && [ "$(grep -c ' started on ' "$log")" = 1 ] ||
+    fail "the second copy touched the log file"
   kill -0 "$bridge" || fail "the first copy ended"
   step "the second copy left after $took s; the first kept its link, its EFIS, one handshake"
   kill -TERM "$bridge"

@@ -10,12 +10,16 @@
 #   count FILE TEXT                  lines of FILE holding TEXT
 #   when FILE TEXT [N]               the moment of the Nth such line (default the first)
 #   click_reconnect sim|efis         presses "Reconnect to Flight simulator" / "Reconnect to EFIS "
+#   log_line FILE N                  the Nth line of a log file without its stamp ($ for the last)
 set -uo pipefail
 
 work=$(mktemp -d)
 chmod 700 "$work"
 export XDG_RUNTIME_DIR=$work
 root=$work/korvan-win32
+# The bridge's log file.
+export XDG_STATE_HOME=$work/state
+log=$XDG_STATE_HOME/korvan-bridge/korvan-bridge.log
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -CONT "$p" 2>/dev/null; kill "$p" 2>/dev/null; done
@@ -98,6 +102,8 @@ click_reconnect() {
   [ "$1" = efis ] && y=228
   xdotool mousemove --window "$win" 100 $y click 1
 }
+
+log_line() { sed -n "${2}p" "$1" | cut -c 25- | tr -d '\r'; }
 
 # Threads and open files of a process.
 threads() { ls "/proc/$1/task" | wc -l; }

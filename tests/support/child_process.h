@@ -87,8 +87,9 @@ class ChildProcess {
 void SetTestEnvironment(const char* name, const char* value);
 
 // Makes a fresh, empty temporary directory (mode 0700 where that means something), points
-// XDG_RUNTIME_DIR of the current process at it and returns its path. Each call gives a new
-// directory; `tag` becomes part of its name. Throws std::runtime_error when none can be made.
+// XDG_RUNTIME_DIR of the current process at it and XDG_STATE_HOME at its state/ (where a bridge
+// started from here keeps its log file), and returns its path. Each call gives a new directory;
+// `tag` becomes part of its name. Throws std::runtime_error when none can be made.
 std::string MakeTestRuntimeDir(const char* tag);
 
 // Paths (relative to `dir`) of every regular file, socket or other non-directory entry below

@@ -132,6 +132,7 @@ std::string MakeTestRuntimeDir(const char* tag) {
       fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, error);
       const std::string path = dir.string();
       SetTestEnvironment("XDG_RUNTIME_DIR", path.c_str());
+      SetTestEnvironment("XDG_STATE_HOME", (dir / "state").string().c_str());
       return path;
     }
   }

@@ -144,19 +144,26 @@ TEST_F(ToolkitTest, SettersTellThePeerOnlyOfChanges) {
   button.Peer = nullptr;
 }
 
-TEST_F(ToolkitTest, LinesAppendAndReachThePeerAndStandardError) {
+TEST_F(ToolkitTest, LinesAppendAndReachThePeerStandardErrorAndOnAdd) {
   TRecordingPeer peer;
   TMemo memo(nullptr);
   memo.Peer = &peer;
   testing::internal::CaptureStderr();
   memo.Lines.Add("EFIS data read channel OK");
   peer.overrideLineAdded = true;
+  // Told once the memo holds the line, before the peer has it: the line, the count, the peer's.
+  std::vector<std::string> told;
+  memo.Lines.OnAdd = [&](const std::string& line) {
+    told.push_back(line + "|" + std::to_string(memo.Lines.Count()) + "|" +
+                   std::to_string(peer.lines.size()));
+  };
   memo.Lines.Add("");
   memo.Lines.Add("EFIS data write channel OK");
   std::string echoed = testing::internal::GetCapturedStderr();
   EXPECT_EQ(echoed, "EFIS data read channel OK\n\nEFIS data write channel OK\n");
   EXPECT_EQ(peer.changes, 1) << "the default LineAdded rewrites through StateChanged";
   EXPECT_EQ(peer.lines, (std::vector<std::string>{"", "EFIS data write channel OK"}));
+  EXPECT_EQ(told, (std::vector<std::string>{"|2|0", "EFIS data write channel OK|3|1"}));
   ASSERT_EQ(memo.Lines.Count(), 3u);
   EXPECT_EQ(memo.Lines[0], "EFIS data read channel OK");
   EXPECT_EQ(memo.Lines[2], "EFIS data write channel OK");

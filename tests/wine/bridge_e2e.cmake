@@ -11,9 +11,11 @@ if(WIN32)
     KORVAN_FIRST_CYCLE_FRAMES="${PROJECT_SOURCE_DIR}/tests/e2e/first_cycle_frames.txt")
   add_dependencies(bridge-e2e-wine-tests korvan-bridge korvan-sim)
   # The module's window classes and the unit's pipes are global to the Wine prefix; the one lock
-  # keeps both to one test at a time (efis-wine-tests takes it too, as it wants no unit). The
-  # cost starts these long ones first, so the short ones fill the other slot meanwhile.
+  # keeps both to one test at a time (efis-wine-tests takes it too, as it wants no unit). So is
+  # the user's Local AppData folder, which each test points at a folder of its own for the
+  # bridge's log. The cost starts these long ones first, so the short ones fill the other slot
+  # meanwhile.
   gtest_discover_tests(bridge-e2e-wine-tests DISCOVERY_MODE PRE_TEST
-                       PROPERTIES LABELS wine TIMEOUT 400 RESOURCE_LOCK korvan-wine-sim-window
-                                  COST 1000)
+                       PROPERTIES LABELS wine TIMEOUT 400 COST 1000
+                                  RESOURCE_LOCK "korvan-wine-sim-window;korvan-wine-local-app-data")
 endif()

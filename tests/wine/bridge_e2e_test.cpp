@@ -34,6 +34,7 @@
 #include "standins/efis/frame_check.h"
 #include "standins/efis/win32_efis_device.h"
 #include "tests/support/child_process.h"
+#include "tests/support/log_home.h"
 #include "tests/wine/bridge_window.h"
 #include "tests/wine/wine_handles.h"
 
@@ -148,6 +149,116 @@ Lines SplitLines(const std::string& text) {
   }
   return lines;
 }
+
+// ---- The log file ----
+
+// The folder of the bridge's log: a name no code page holds, so only wide calls reach it.
+const char kLogHome[] = "\\Pilot \u00c5s\u00e9 \u2708 \u822a\u7a7a";
+
+bool IsStamp(const std::string& text) {
+  const std::string shape = "dddd-dd-dd dd:dd:dd.ddd ";
+  if (text.size() < shape.size()) return false;
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+  }
+  return true;
+}
+
+// The lines of a log file's text without their stamps; a line without one is kept whole, marked.
+Lines WithoutStamps(const Lines& lines) {
+  Lines text;
+  for (const std::string& line : lines)
+    text.push_back(IsStamp(line) ? line.substr(24) : "?" + line);
+  return text;
+}
+
+std::string RegistryText(const char* name) {
+  char value[64] = {};
+  DWORD size = sizeof value;
+  RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", name,
+               RRF_RT_REG_SZ, nullptr, value, &size);
+  return value;
+}
+
+// The system as its registry says it (not the version calls of the bridge): Windows 10 and 11
+// keep "6.3" in CurrentVersion and give the real numbers apart.
+std::string ExpectedSystem() {
+  DWORD major = 0, minor = 0, size = sizeof major;
+  const char* key = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  std::string version = RegistryText("CurrentVersion");
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, "CurrentMajorVersionNumber", RRF_RT_REG_DWORD, nullptr,
+                   &major, &size) == ERROR_SUCCESS) {
+    size = sizeof minor;
+    RegGetValueA(HKEY_LOCAL_MACHINE, key, "CurrentMinorVersionNumber", RRF_RT_REG_DWORD, nullptr,
+                 &minor, &size);
+    version = std::to_string(major) + "." + std::to_string(minor);
+  }
+  std::string system = "Windows " + version + "." + RegistryText("CurrentBuildNumber");
+  using WineVersion = const char*(CDECL*)();
+  FARPROC wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version");
+  if (wine != nullptr)
+    system += std::string(" under Wine ") +
+              reinterpret_cast<WineVersion>(reinterpret_cast<void (*)()>(wine))();
+  return system;
+}
+
+// What OutputDebugStringA gives a debug viewer such as DebugView, by the DBWIN_BUFFER protocol
+// that Wine keeps too: each string with the process that sent it, taken on a thread of its own.
+// (Wine's WINEDEBUG=warn+debugstr prints them on the standard error of the Unix process that
+// started Wine, not on the bridge's own.)
+class DebugViewer {
+ public:
+  DebugViewer()
+      : bufferReady_(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY")),
+        dataReady_(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY")),
+        buffer_(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize,
+                                   "DBWIN_BUFFER")),
+        view_(static_cast<const char*>(MapViewOfFile(buffer_, FILE_MAP_READ, 0, 0, kSize))),
+        thread_([this] { Run(); }) {}
+  ~DebugViewer() {
+    running_ = false;
+    thread_.join();
+    UnmapViewOfFile(view_);
+    for (HANDLE handle : {buffer_, dataReady_, bufferReady_}) CloseHandle(handle);
+  }
+  bool Ready() const {
+    return view_ != nullptr && bufferReady_ != nullptr && dataReady_ != nullptr;
+  }
+  Lines From(DWORD process) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lines found;
+    for (const auto& [sender, text] : strings_)
+      if (sender == process) found.push_back(text);
+    return found;
+  }
+
+ private:
+  static constexpr DWORD kSize = 4096;  // the sender's id, then the NUL-terminated text
+
+  void Run() {
+    if (!Ready()) return;
+    SetEvent(bufferReady_);
+    while (running_.load()) {
+      if (WaitForSingleObject(dataReady_, 100) != WAIT_OBJECT_0) continue;
+      DWORD sender = 0;
+      std::memcpy(&sender, view_, sizeof sender);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        strings_.emplace_back(
+            sender, std::string(view_ + sizeof sender, strnlen(view_ + sizeof sender, kSize - 4)));
+      }
+      SetEvent(bufferReady_);
+    }
+  }
+
+  HANDLE bufferReady_, dataReady_, buffer_;
+  const char* view_;
+  std::atomic<bool> running_{true};
+  std::mutex mutex_;
+  std::vector<std::pair<DWORD, std::string>> strings_;
+  std::thread thread_;
+};
 
 // ---- Threads and handles of another process ----
 
@@ -286,9 +397,17 @@ class BridgeE2E : public ::testing::TestWithParam<Setting> {
            std::to_string(GetTickCount64());
     ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr)) << GetLastError();
     simRecord_ = dir_ + "\\sim.record";
+    // The bridge's log folder, with a previous run's file and an older one for its start.
+    logHome_ = std::make_unique<testsupport::TestLogHome>(dir_ + kLogHome);
+    log_ = logHome_->Folder() + "korvan-bridge.log";
+    ASSERT_TRUE(testsupport::MakeFolders(logHome_->Folder()));
+    ASSERT_TRUE(testsupport::WriteWholeFile(log_ + ".1", "older run\r\n"));
+    ASSERT_TRUE(testsupport::WriteWholeFile(log_, "previous run\r\n"));
     std::string error;
     ASSERT_TRUE(unit_.Start(&error)) << error;
     StartSim();
+    debugViewer_ = std::make_unique<DebugViewer>();
+    ASSERT_TRUE(debugViewer_->Ready()) << GetLastError();
     ASSERT_TRUE(bridge_.Start(KORVAN_BRIDGE_EXE, {})) << bridge_.ErrorText();
     form_ = WaitForWindowOf(bridge_.ProcessId(), "TForm1");
     ASSERT_NE(form_, nullptr) << "no TForm1 window";
@@ -306,8 +425,21 @@ class BridgeE2E : public ::testing::TestWithParam<Setting> {
     }
     if (sim_) sim_->Stop();
     unit_.Stop();
-    DeleteFileA(simRecord_.c_str());
-    RemoveDirectoryA(dir_.c_str());
+    debugViewer_.reset();
+    logHome_.reset();
+    testsupport::RemoveTree(dir_);
+  }
+
+  std::string LogFile(const char* suffix = "") {
+    std::string content;
+    EXPECT_TRUE(testsupport::ReadWholeFile(log_ + suffix, &content)) << log_ << suffix;
+    return content;
+  }
+  // What the bridge said at its start: the file's first line, then the window's lines.
+  Lines LogFileText(const Lines& windowLines) {
+    Lines text = {"korvan-bridge 1.1 started on " + ExpectedSystem()};
+    text.insert(text.end(), windowLines.begin(), windowLines.end());
+    return text;
   }
 
   void StartSim() {
@@ -409,6 +541,9 @@ class BridgeE2E : public ::testing::TestWithParam<Setting> {
 
   std::string dir_;
   std::string simRecord_;
+  std::unique_ptr<testsupport::TestLogHome> logHome_;
+  std::string log_;
+  std::unique_ptr<DebugViewer> debugViewer_;
   Unit unit_;
   std::unique_ptr<testsupport::ChildProcess> sim_;
   testsupport::ChildProcess bridge_;
@@ -449,6 +584,20 @@ TEST_P(BridgeE2E, ConnectsBothLinksAndSendsTheFirstCycleByteForByteAsTheLinuxBri
   std::sort(events.begin(), events.end());
   EXPECT_EQ(events, (Lines{"open PIPE00", "open PIPE01"}));
   EXPECT_TRUE(WaitUntil([this] { return Label7() == "AutoPilot is not engaged"; })) << Label7();
+
+  // The log file in its folder of any script: the previous run moved to .log.1, the older one
+  // gone; the start line and the window's lines stamped, each with its CR LF; the same text to
+  // the debugger's output.
+  EXPECT_EQ(LogFile(".1"), "previous run\r\n");
+  const std::string file = LogFile();
+  EXPECT_EQ(file.substr(file.size() - 2), "\r\n");
+  const Lines fileLines = SplitLines(file);
+  EXPECT_EQ(WithoutStamps(fileLines), LogFileText(kConnectedLog)) << file;
+  Lines debugged;
+  for (const std::string& text : debugViewer_->From(bridge_.ProcessId())) debugged.push_back(text);
+  Lines ended;
+  for (const std::string& line : fileLines) ended.push_back(line + "\r\n");
+  EXPECT_EQ(debugged, ended);
 }
 
 // The application's window carries the title: the task bar shows what an unowned, visible window
@@ -624,6 +773,8 @@ TEST_P(BridgeE2E, AKilledSimulatorGivesOneProblemLineAndReconnectConnectsAgain) 
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(form_, kButton1)));
   EXPECT_TRUE(WaitUntil([&] { return unit_.FramesOfType(11).size() > stopped + 5; }))
       << "the cycle goes on";
+  // Each line of the window, in the file too.
+  EXPECT_EQ(WithoutStamps(SplitLines(LogFile())), LogFileText(expected));
 }
 
 TEST_P(BridgeE2E, ClosingTheWindowEndsTheProcessWithItsHandlesClosed) {
@@ -647,6 +798,10 @@ TEST_P(BridgeE2E, ClosingTheWindowEndsTheProcessWithItsHandlesClosed) {
   EXPECT_EQ(area, nullptr);
   if (area != nullptr) CloseHandle(area);
   EXPECT_TRUE(WindowsOf(bridge_.ProcessId(), nullptr).empty());
+  // The file's last line, its own.
+  Lines text = LogFileText(kConnectedLog);
+  text.push_back("korvan-bridge 1.1 exits");
+  EXPECT_EQ(WithoutStamps(SplitLines(LogFile())), text);
 }
 
 // Engaged, the yoke is disconnected (3 at 0x310A): a close hands it back with one last

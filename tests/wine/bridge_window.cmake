@@ -4,11 +4,12 @@
 if(WIN32)
   add_executable(bridge-window-check ${CMAKE_CURRENT_LIST_DIR}/bridge_window_check.cpp)
   target_include_directories(bridge-window-check PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(bridge-window-check PRIVATE user32 gdi32 comctl32)
+  target_link_libraries(bridge-window-check PRIVATE korvan_test_support user32 gdi32 comctl32)
   add_dependencies(bridge-window-check korvan-bridge korvan-sim)
   add_test(NAME bridge-win32-window COMMAND bridge-window-check)
   set_tests_properties(bridge-win32-window PROPERTIES LABELS wine TIMEOUT 180
-                       RESOURCE_LOCK korvan-wine-sim-window)
+                       RESOURCE_LOCK "korvan-wine-sim-window;korvan-wine-local-app-data")
+  # A prefix and a session of its own (tests/wine/wine-run.sh): no lock shared with the others.
   add_test(NAME bridge-win32-window-144dpi COMMAND bridge-window-check --dpi 144)
   set_tests_properties(bridge-win32-window-144dpi PROPERTIES LABELS wine TIMEOUT 180
                        ENVIRONMENT KORVAN_WINE_DPI=144)

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+#include "tests/support/log_home.h"
 #include "tests/wine/bridge_window.h"
 #include "tests/wine/window_geometry.h"
 
@@ -354,8 +356,7 @@ int DpiWanted(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const int dpi = DpiWanted(argc, argv);
+int CheckBridgeWindow(int dpi) {
   HDC screen = GetDC(nullptr);
   const int prefixDpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
@@ -429,4 +430,17 @@ int main(int argc, char** argv) {
         dpi);
   }
   return Failures == 0 ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  const int dpi = DpiWanted(argc, argv);
+  // The bridge keeps its log in a folder of this check's own.
+  const std::string home = testsupport::MakeTestRuntimeDir("bridge-window");
+  int result = 1;
+  {
+    testsupport::TestLogHome logHome(home + "\\local");
+    result = CheckBridgeWindow(dpi);
+  }
+  testsupport::RemoveTree(home);
+  return result;
 }
