@@ -14,8 +14,9 @@ const platform::ThreadStart kReaderStart = {TMyThread::Execute, nullptr};
 void TMyThread::Start() {
   handle_ = platform::StartThread(&kReaderStart);
   if (handle_ == 0) {
-    throw std::runtime_error("Cannot start the EFIS reader thread (error " +
-                             std::to_string(platform::LastError()) + ")");
+    const std::uint32_t error = platform::LastError();
+    throw std::runtime_error("EFIS reader: cannot start its thread: " + platform::ErrorText(error) +
+                             " (error " + std::to_string(error) + ")");
   }
 }
 

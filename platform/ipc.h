@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -166,6 +167,12 @@ bool SendMessageWithTimeout(WindowHandle window, std::uint32_t msg, std::uint32_
 // GetLastError / SetLastError: the calling thread's own. Thread: any. Blocks: no.
 std::uint32_t LastError();
 void SetLastError(std::uint32_t code);
+
+// The system's text for an error code, for the messages that name a failure: Win32 the
+// system's message (FormatMessageA, line end removed); POSIX the Windows text of each code
+// this layer gives (its codes are Windows'). A code without a text: "unknown error". Never
+// fails. Thread: any. Blocks: no.
+std::string ErrorText(std::uint32_t code);
 
 // Sleep: at least `milliseconds` (POSIX: resumed after a signal). LastError unchanged.
 // Thread: any. Blocks: for that time.

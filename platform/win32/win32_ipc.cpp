@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/ipc.h"
 
@@ -134,6 +135,17 @@ std::uint32_t LastError() {
 
 void SetLastError(std::uint32_t code) {
   ::SetLastError(code);
+}
+
+std::string ErrorText(std::uint32_t code) {
+  char text[512] = {};
+  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
+  std::string message(text, length);
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    message.pop_back();
+  return message.empty() ? "unknown error" : message;
 }
 
 void SleepMs(std::uint32_t milliseconds) {

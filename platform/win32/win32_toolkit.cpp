@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/ipc.h"
 #include "platform/toolkit_backend.h"
 #include "platform/win32/win32_dpi.h"
 
@@ -56,7 +57,9 @@ std::string AppTitle() {
 }
 
 [[noreturn]] void Fatal(const std::string& what) {
-  std::string text = "Win32: " + what + " (error " + std::to_string(GetLastError()) + ")";
+  const DWORD error = GetLastError();
+  std::string text = "Win32: " + what + ": " + platform::ErrorText(error) + " (error " +
+                     std::to_string(error) + ")";
   std::fprintf(stderr, "%s\n", text.c_str());
   MessageBoxA(nullptr, text.c_str(), AppTitle().c_str(), MB_OK | MB_ICONERROR);
   std::exit(1);

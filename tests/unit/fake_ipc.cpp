@@ -1,6 +1,7 @@
 #include "tests/unit/fake_ipc.h"
 
 #include <cstring>
+#include <string>
 
 #include "platform/ipc.h"
 
@@ -170,6 +171,9 @@ std::uint32_t LastError() {
 }
 void SetLastError(std::uint32_t code) {
   fake_ipc::TheLastError = code;
+}
+std::string ErrorText(std::uint32_t code) {
+  return "text of error " + std::to_string(code);
 }
 void SleepMs(std::uint32_t milliseconds) {
   Get().calls.push_back("sleep " + std::to_string(milliseconds));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <stdexcept>
 #include <vector>
 
@@ -104,6 +105,10 @@ struct FirstTickCase {
   std::int32_t lag;
 };
 
+void PrintTo(const FirstTickCase& c, std::ostream* os) {
+  *os << "interval " << c.interval << " ms, " << c.elapsed << " ms elapsed";
+}
+
 class FirstTickTest : public FrameTimerTest, public ::testing::WithParamInterface<FirstTickCase> {};
 
 TEST_P(FirstTickTest, TicksOnceTheIntervalHasPassedWithWholeIntervalsAsLag) {
@@ -160,6 +165,10 @@ struct IntervalCase {
   std::uint32_t interval;
   std::uint32_t divisor;
 };
+
+void PrintTo(const IntervalCase& c, std::ostream* os) {
+  *os << "Interval " << c.value;
+}
 
 class IntervalSetterTest : public FrameTimerTest,
                            public ::testing::WithParamInterface<IntervalCase> {};

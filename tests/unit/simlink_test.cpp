@@ -97,6 +97,10 @@ struct AcquireFailure {
   SimResult code;
 };
 
+void PrintTo(const AcquireFailure& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class SimLinkAcquireTest : public SimLinkTest,
                            public ::testing::WithParamInterface<AcquireFailure> {};
 
@@ -132,6 +136,11 @@ struct VersionCase {
   bool viaFs98;
   SimResult code;
 };
+
+void PrintTo(const VersionCase& c, std::ostream* os) {
+  *os << std::hex << "version 0x" << c.version << ", id word 0x" << c.idWord << std::dec
+      << (c.viaFs98 ? ", as FS98MAIN" : ", as UIPCMAIN");
+}
 
 class SimLinkVersionTest : public SimLinkTest, public ::testing::WithParamInterface<VersionCase> {};
 
@@ -412,6 +421,10 @@ struct Tamper {
   std::size_t at;  // byte offset into the second record
   std::uint32_t value;
 };
+
+void PrintTo(const Tamper& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SimLinkTamperTest : public SimLinkTest, public ::testing::WithParamInterface<Tamper> {};
 

@@ -1,7 +1,9 @@
-// The one-copy claim of platform/instance.h, on the backend of the build (POSIX, or Win32 under
-// Wine): the first claim of a name holds it for the process, a second is refused.
+// What the platform layer offers the process itself, on the backend of the build (POSIX, or
+// Win32 under Wine): the one-copy claim of platform/instance.h (the first claim of a name holds
+// it for the process, a second is refused) and the system's error texts of platform/ipc.h.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/instance.h"
@@ -37,6 +39,22 @@ TEST_F(InstanceClaim, TheFirstClaimHoldsTheNameASecondIsRefusedOthersAreFree) {
 // A copy that cannot tell runs rather than refuses.
 TEST_F(InstanceClaim, ANameThatCannotBeClaimedDoesNotStopTheProgram) {
   EXPECT_TRUE(platform::ClaimOnlyInstance(nullptr));
+}
+
+// The texts a failure message quotes: the system's own for a code it knows.
+TEST(ErrorText, TheSystemsTextForItsCodesAndAPlainWordForOthers) {
+  for (std::uint32_t code :
+       {platform::kErrorFileNotFound, platform::kErrorAccessDenied, platform::kErrorNotEnoughMemory,
+        platform::kErrorInvalidParameter, platform::kErrorTimeout}) {
+    SCOPED_TRACE(code);
+    const std::string text = platform::ErrorText(code);
+    EXPECT_NE(text, "unknown error");
+    ASSERT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n') << "no line end: it goes inside a message";
+  }
+  EXPECT_NE(platform::ErrorText(platform::kErrorAccessDenied),
+            platform::ErrorText(platform::kErrorFileNotFound));
+  EXPECT_EQ(platform::ErrorText(0xDEAD0000u), "unknown error");
 }
 
 }  // namespace
