@@ -6,6 +6,7 @@
 
 #include "efis/FrameBuffers.h"
 #include "platform/device.h"
+#include "platform/thread.h"
 #include "platform/toolkit.h"
 
 TEfisLink EfisLink;
@@ -76,10 +77,6 @@ void EfisSetReconnectEnabled(bool enabled) {
   if (ReconnectButton != nullptr) ReconnectButton->SetEnabled(enabled);
 }
 
-bool EfisHandleOpen(platform::Handle handle) {
-  return handle != 0 && handle != platform::kInvalidHandle;
-}
-
 bool FindEfisDevice() {
   platform::DeviceInfoSet set = platform::OpenDeviceInterfaceSet(
       kEfisInterfaceClass, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
@@ -90,7 +87,17 @@ bool FindEfisDevice() {
   return found;
 }
 
+void EfisPrepareReaderWait() {
+  if (EfisLink.ReadChannelOpen.load() != 0) return;
+  const platform::Handle event = platform::CreateManualEvent();
+  if (event != 0 && EfisHandleOpen(EfisLink.ReadChannel.load())) platform::SetManualEvent(event);
+  EfisLink.ReadChannelOpen.store(event);
+}
+
 void EfisCloseHandles() {
+  // Reset before the pipe goes: a reader that finds it empty then waits for the next connect.
+  EfisPrepareReaderWait();
+  if (EfisLink.ReadChannelOpen.load() != 0) platform::ResetManualEvent(EfisLink.ReadChannelOpen);
   CloseIfOpen(EfisLink.WriteChannel);
   CloseIfOpen(EfisLink.ReadChannel.load());
   CloseIfOpen(EfisLink.DeviceHandle);
@@ -116,6 +123,9 @@ void EfisOpenChannels() {
                                                    platform::kOpenExisting, 0);
   if (EfisHandleOpen(EfisLink.ReadChannel.load())) {
     EfisLogLine("EFIS data read channel OK");
+    // Set after the pipe is stored: a reader woken by it finds the pipe.
+    EfisPrepareReaderWait();
+    if (EfisLink.ReadChannelOpen.load() != 0) platform::SetManualEvent(EfisLink.ReadChannelOpen);
   } else {
     EfisLogLine("Cannot open data read channel to EFIS");
     EfisLink.EfisConnected = false;

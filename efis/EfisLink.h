@@ -19,6 +19,9 @@ struct TEfisLink {
   std::atomic<platform::Handle> ReadChannel{0};  // "\PIPE00", read by the reader thread only
   platform::Handle WriteChannel = 0;             // "\PIPE01", written by every frame sender
   bool EfisConnected = false;  // the last connect opened all three; cleared by a failed send
+  // A manual-reset event, set while ReadChannel holds an open pipe: the reader waits on it
+  // instead of trying to read nothing. Made by EfisPrepareReaderWait; 0 when none could be.
+  std::atomic<platform::Handle> ReadChannelOpen{0};
 };
 
 extern TEfisLink EfisLink;
@@ -27,8 +30,10 @@ extern TEfisLink EfisLink;
 // disables. Either may be null: nothing is then written or switched.
 void EfisAttachWindow(TMemo* log, TButton* reconnect);
 
-// True for a handle that an open produced (neither 0 nor kInvalidHandle).
-bool EfisHandleOpen(platform::Handle handle);
+// True for a handle that an open produced (neither 0 nor kInvalidHandle). Any thread.
+inline bool EfisHandleOpen(platform::Handle handle) {
+  return handle != 0 && handle != platform::kInvalidHandle;
+}
 
 // Reads the path of every present EFIS interface in enumeration order into DevicePath, so the
 // last one wins; stops at the first index that cannot be read. True when one was read; on false
@@ -48,6 +53,11 @@ void EfisOpenChannels();
 // Closes the write pipe, the read pipe and the device, in this order, each only if open, and
 // leaves all three empty. The reconnect's first step and the shutdown close.
 void EfisCloseHandles();
+
+// Makes ReadChannelOpen if it is not made yet, set when the read pipe is open. On the
+// user-interface thread before a reader starts, so the reader only ever reads it; the connect
+// and the close set and reset it.
+void EfisPrepareReaderWait();
 
 // The link's report: one line at the end of the log.
 void EfisLogLine(const char* line);

@@ -57,6 +57,14 @@ void DecodeServoFrame(const std::uint8_t* input) {
   ReaderIdleTicks.store(0);
 }
 
+// No pipe to read: sleep until a connect opens one (or the thread is killed). Without the
+// event, the pause of a failed read.
+void WaitForReadChannel() {
+  const platform::Handle opened = EfisLink.ReadChannelOpen.load();
+  if (opened != 0 && platform::WaitForManualEvent(opened)) return;
+  platform::PauseThread(kFailedReadPauseMs);
+}
+
 }  // namespace
 
 std::int16_t ServoCommand(std::uint16_t position) {
@@ -74,8 +82,13 @@ void DecodeEfisInput(const std::uint8_t* input, std::uint32_t count) {
 }
 
 void PollEfisInput(std::uint8_t (&input)[kEfisInputSize]) {
+  const platform::Handle channel = EfisLink.ReadChannel.load();
+  if (!EfisHandleOpen(channel)) {
+    WaitForReadChannel();
+    return;
+  }
   std::uint32_t count = 0;
-  if (!platform::ReadDeviceFile(EfisLink.ReadChannel.load(), input, kEfisInputSize, &count)) {
+  if (!platform::ReadDeviceFile(channel, input, kEfisInputSize, &count)) {
     platform::PauseThread(kFailedReadPauseMs);
     return;
   }

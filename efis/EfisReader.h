@@ -29,8 +29,10 @@ extern std::atomic<std::uint8_t> BankServoMode;
 extern std::atomic<std::uint8_t> PitchServoMode;
 
 // One read of up to 64 bytes from EfisLink.ReadChannel into `input`, then the decode of what
-// it delivered. A failed read (no channel, the unit gone, the thread killed) changes nothing
-// and pauses 10 ms, so a reader without a unit does not spin. Reader thread.
+// it delivered. With no open channel (no EFIS, a pipe refused, a reconnect closing it) it reads
+// nothing and waits, without waking, until a connect opens one (EfisLink.ReadChannelOpen) or
+// the thread is killed. A failed read on an open channel (the unit gone, the thread killed)
+// changes nothing and pauses 10 ms, so a reader whose unit went does not spin. Reader thread.
 void PollEfisInput(std::uint8_t (&input)[kEfisInputSize]);
 
 // The decode of one read's `count` bytes. Byte 2 must be 1. Type 6 (QNH, 0.1 hPa at bytes 4-5)

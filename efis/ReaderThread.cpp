@@ -2,6 +2,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "efis/EfisLink.h"
 #include "efis/EfisReader.h"
 #include "platform/thread.h"
 
@@ -12,6 +13,7 @@ const platform::ThreadStart kReaderStart = {TMyThread::Execute, nullptr};
 }  // namespace
 
 void TMyThread::Start() {
+  EfisPrepareReaderWait();  // the reader only reads the event; it is made here, before it runs
   handle_ = platform::StartThread(&kReaderStart);
   if (handle_ == 0) {
     const std::uint32_t error = platform::LastError();

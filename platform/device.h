@@ -29,8 +29,6 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorNoMoreItems = 259;
 inline constexpr std::uint32_t kErrorInvalidFlags = 1004;
 inline constexpr std::uint32_t kErrorInvalidUserBuffer = 1784;
-// A killed reading thread (POSIX), a write the device did not take in time.
-inline constexpr std::uint32_t kErrorOperationAborted = 995;
 
 // Argument values of the calls below, as Windows defines them.
 inline constexpr std::uint32_t kDigcfPresent = 0x02;

@@ -42,6 +42,8 @@ inline constexpr std::uint32_t kErrorInvalidName = 123;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 inline constexpr std::uint32_t kErrorFilenameTooLong = 206;
 inline constexpr std::uint32_t kErrorInvalidAddress = 487;
+// A killed thread's wait or read (POSIX), a device write not taken in time.
+inline constexpr std::uint32_t kErrorOperationAborted = 995;
 inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 inline constexpr std::uint32_t kErrorInvalidWindowHandle = 1400;
 inline constexpr std::uint32_t kErrorClassAlreadyExists = 1410;

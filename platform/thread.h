@@ -1,5 +1,6 @@
-// Threads: start one, kill one. The bridge has one thread of its own besides the user-interface
-// thread, the EFIS reader; it is never asked to stop, only killed, and nobody waits for it.
+// Threads: start one, kill one, and the events a thread waits on. The bridge has one thread of
+// its own besides the user-interface thread, the EFIS reader; it is never asked to stop, only
+// killed, and nobody waits for it.
 //
 // Win32: CreateThread and TerminateThread, arguments passed through; the kill closes the
 // thread's handle too. POSIX has no forcible kill that is safe, so a thread started here carries
@@ -54,5 +55,34 @@ bool ThreadKilled();
 // Sleep(milliseconds). POSIX: returns early, at once, when the calling thread is killed.
 // Thread   any.   Blocks  for that time.
 void PauseThread(std::uint32_t milliseconds);
+
+// A manual-reset event: a flag that one thread sets and resets while others wait for it to be
+// set. Waiters only wait: none of them changes it, so a waiter that is killed can take nothing
+// from the one that follows it.
+
+// CreateEventA(NULL, TRUE, FALSE, NULL): a new unnamed manual-reset event, not set.
+// Returns  its handle (release it with CloseKernelHandle); 0 when none could be made.
+// Errors   POSIX: the errno's code; kErrorTooManyOpenFiles when the handle table is full.
+// Thread   any.   Blocks  no.
+Handle CreateManualEvent();
+
+// SetEvent / ResetEvent: the event is set until it is reset; setting a set event, or resetting
+// one that is not, changes nothing.
+// Returns  true; false for a handle that is not an event.
+// Errors   kErrorInvalidHandle.
+// Thread   any (the bridge: the user-interface thread, one thread for both).   Blocks  no.
+bool SetManualEvent(Handle event);
+bool ResetManualEvent(Handle event);
+
+// WaitForSingleObject(event, INFINITE): returns once the event is set, at once when it is
+// already; the event stays as it is. POSIX: also returns, at once, when the calling thread (one
+// of StartThread) is killed, or when the event is closed (Win32 leaves a wait on a closed
+// handle undefined: nothing here closes an event that is waited on).
+// Returns  true when the event is set; false for a kill or a close (POSIX) or a handle that is
+//          not an event.
+// Errors   kErrorOperationAborted: the calling thread was killed (POSIX). kErrorInvalidHandle:
+//          not an event, or closed during the wait.
+// Thread   any.   Blocks  until the event is set (POSIX: or the thread killed); no time limit.
+bool WaitForManualEvent(Handle event);
 
 }  // namespace platform

@@ -4,11 +4,13 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_errors.h"
@@ -127,6 +129,127 @@ void PauseThread(std::uint32_t milliseconds) {
     const int rc = poll(&event, killEvent >= 0 ? 1 : 0, posix::PollTimeoutUntil(end));
     if (rc > 0) return;  // killed
   }
+}
+
+// ---- Manual-reset events ----
+//
+// A socket pair: the event is set while a byte waits in it. Waiters poll the read end and never
+// read it; only a reset drains it. A socket, so that a close shuts it down and a wait blocked on
+// it ends (posix/posix_handles.h).
+
+namespace {
+
+struct EventRecord {
+  int writeEnd = -1;
+  std::mutex lock;  // set and reset one at a time
+  bool set = false;
+};
+
+void CloseEventEntry(posix::HandleEntry& entry) {
+  auto* record = static_cast<EventRecord*>(entry.data);
+  close(record->writeEnd);
+  delete record;
+  entry.data = nullptr;
+  posix::CloseSocketEntry(entry);
+}
+
+bool IsEvent(const posix::HandleEntry& entry) {
+  return entry.closer == CloseEventEntry;
+}
+
+struct EventChange {
+  bool set;
+  bool found = false;
+};
+
+void ChangeEvent(posix::HandleEntry& entry, void* context) {
+  auto& change = *static_cast<EventChange*>(context);
+  if (!IsEvent(entry)) return;
+  change.found = true;
+  auto* record = static_cast<EventRecord*>(entry.data);
+  std::lock_guard<std::mutex> hold(record->lock);
+  if (change.set && !record->set) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = send(record->writeEnd, &byte, 1, MSG_NOSIGNAL);
+  } else if (!change.set && record->set) {
+    char byte;
+    while (recv(entry.fd, &byte, 1, MSG_DONTWAIT) > 0) {
+    }
+  }
+  record->set = change.set;
+}
+
+bool Change(Handle event, bool set) {
+  EventChange change{set};
+  if (!posix::WithHandle(event, ChangeEvent, &change) || !change.found) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  return true;
+}
+
+enum class WaitEnd { Set, Killed, Closed, NotAnEvent };
+
+void WaitOnEvent(posix::HandleEntry& entry, void* context) {
+  auto& end = *static_cast<WaitEnd*>(context);
+  if (!IsEvent(entry)) return;
+  const int killEvent = posix::CurrentKillEvent();
+  pollfd fds[2] = {{entry.fd, POLLIN, 0}, {killEvent, POLLIN, 0}};
+  for (;;) {
+    const int rc = poll(fds, killEvent >= 0 ? 2 : 1, -1);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0 || (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      end = WaitEnd::Closed;
+    } else if ((fds[1].revents & POLLIN) != 0) {
+      end = WaitEnd::Killed;
+    } else if ((fds[0].revents & POLLIN) != 0) {
+      end = WaitEnd::Set;
+    } else {
+      continue;
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+Handle CreateManualEvent() {
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends) != 0) {
+    SetLastError(posix::ErrorFromErrno(errno));
+    return 0;
+  }
+  auto* record = new EventRecord;
+  record->writeEnd = ends[1];
+  const Handle handle = posix::AllocateHandle(ends[0], CloseEventEntry, record, true);
+  if (handle == 0) {
+    close(ends[0]);
+    close(ends[1]);
+    delete record;
+  }
+  return handle;
+}
+
+bool SetManualEvent(Handle event) {
+  return Change(event, true);
+}
+
+bool ResetManualEvent(Handle event) {
+  return Change(event, false);
+}
+
+bool WaitForManualEvent(Handle event) {
+  WaitEnd end = WaitEnd::NotAnEvent;
+  if (!posix::WithHandle(event, WaitOnEvent, &end) || end == WaitEnd::NotAnEvent ||
+      end == WaitEnd::Closed) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  if (end == WaitEnd::Killed) {
+    SetLastError(kErrorOperationAborted);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace platform

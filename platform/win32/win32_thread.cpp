@@ -1,4 +1,5 @@
-// Threads on the real Windows API: CreateThread and TerminateThread, then the handle is closed.
+// Threads on the real Windows API: CreateThread and TerminateThread, then the handle is closed;
+// manual-reset events.
 #include <windows.h>
 
 #include "platform/thread.h"
@@ -40,6 +41,23 @@ bool ThreadKilled() {
 
 void PauseThread(std::uint32_t milliseconds) {
   ::Sleep(milliseconds);
+}
+
+Handle CreateManualEvent() {
+  return reinterpret_cast<Handle>(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+}
+
+bool SetManualEvent(Handle event) {
+  return ::SetEvent(reinterpret_cast<HANDLE>(event)) != FALSE;
+}
+
+bool ResetManualEvent(Handle event) {
+  return ::ResetEvent(reinterpret_cast<HANDLE>(event)) != FALSE;
+}
+
+bool WaitForManualEvent(Handle event) {
+  // A kill ends the thread in here, as anywhere.
+  return ::WaitForSingleObject(reinterpret_cast<HANDLE>(event), INFINITE) == WAIT_OBJECT_0;
 }
 
 }  // namespace platform

@@ -14,7 +14,6 @@
 #include <cstring>
 #include <vector>
 
-#include "efis/EfisFrames.h"
 #include "efis/EfisLink.h"
 #include "efis/EfisReader.h"
 #include "efis/SharedState.h"
@@ -24,7 +23,6 @@
 
 // What EfisReader.cpp uses of the rest of the EFIS link, and the read it makes.
 TEfisLink EfisLink;
-std::uint8_t ServoStatusFrame[kServoStatusFrameSize];
 
 namespace {
 
@@ -130,6 +128,9 @@ bool ReadDeviceFile(Handle, void* buffer, std::uint32_t size, std::uint32_t* don
 void PauseThread(std::uint32_t) {
   ++Pauses;
 }
+bool WaitForManualEvent(Handle) {
+  return false;
+}
 }  // namespace platform
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -139,6 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t count = size > kEfisInputSize ? kEfisInputSize : size;
 
   Prime(engaged);
+  EfisLink.ReadChannel.store(7);  // an open read pipe: the reader reads it
   const std::vector<std::uint8_t> exact(data, data + count);
   Shared before = Now();
   DecodeEfisInput(exact.data(), static_cast<std::uint32_t>(count));

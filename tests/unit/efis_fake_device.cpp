@@ -11,6 +11,8 @@ namespace fakedevice {
 Config config;
 std::vector<std::string> calls;
 std::vector<std::vector<std::uint8_t>> written;
+std::vector<std::string> eventCalls;
+bool waitResult = true;
 int writes = 0;
 
 namespace {
@@ -31,6 +33,8 @@ void Reset() {
   writes = 0;
   nextHandle = 100;
   openHandles.clear();
+  eventCalls.clear();
+  waitResult = true;
 }
 
 std::vector<std::string> CallsStartingWith(const std::string& prefix) {
@@ -163,6 +167,26 @@ void PauseThread(std::uint32_t milliseconds) {
 
 bool ThreadKilled() {
   return false;
+}
+
+Handle CreateManualEvent() {
+  fakedevice::eventCalls.push_back("create 400");
+  return 400;
+}
+
+bool SetManualEvent(Handle event) {
+  fakedevice::eventCalls.push_back("set " + std::to_string(event));
+  return true;
+}
+
+bool ResetManualEvent(Handle event) {
+  fakedevice::eventCalls.push_back("reset " + std::to_string(event));
+  return true;
+}
+
+bool WaitForManualEvent(Handle event) {
+  fakedevice::eventCalls.push_back("wait " + std::to_string(event));
+  return fakedevice::waitResult;
 }
 
 bool CloseKernelHandle(Handle handle) {

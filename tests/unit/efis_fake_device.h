@@ -25,6 +25,10 @@ struct Config {
 };
 
 extern Config config;
+// The manual-reset events of platform/thread.h: "create 400", "set 400", "reset 400",
+// "wait 400", in order, apart from the device's calls. A wait returns waitResult at once.
+extern std::vector<std::string> eventCalls;
+extern bool waitResult;
 // "set 0x12", "enum 0", "size 0", "fill 0 <size>", "free", "open <path> <access> <share>
 // <creation> <flags>", "read <handle> <size>", "write <handle> <size>", "flush <handle>",
 // "close <handle>", and "pause <ms>" for PauseThread of platform/thread.h.

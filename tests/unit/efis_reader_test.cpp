@@ -249,14 +249,45 @@ TEST_F(EfisReaderTest, AReadAsksForSixtyFourBytesAndAFailedOnePauses) {
   PollEfisInput(input);
   const std::string read = "read " + std::to_string(EfisLink.ReadChannel.load()) + " 64";
   EXPECT_EQ(fakedevice::calls, (std::vector<std::string>{read, read, "pause 10"}));
+}
 
-  // No read channel at all: every read fails, each followed by the pause.
+// Without a read pipe the reader makes no read and no pause: it waits on the link's event,
+// which the close resets and the next connect sets once its pipe is stored.
+TEST_F(EfisReaderTest, WithoutAReadPipeTheReaderWaitsForTheConnectInsteadOfPolling) {
+  fakedevice::eventCalls.clear();
   EfisCloseHandles();
+  const std::string event = std::to_string(EfisLink.ReadChannelOpen.load());
+  ASSERT_NE(event, "0");
+  EXPECT_EQ(fakedevice::eventCalls, (std::vector<std::string>{"reset " + event}));
+  fakedevice::calls.clear();
+  fakedevice::eventCalls.clear();
+  PollEfisInput(input);
+  PollEfisInput(input);
+  EXPECT_TRUE(fakedevice::calls.empty()) << "no read, no pause";
+  EXPECT_EQ(fakedevice::eventCalls, (std::vector<std::string>{"wait " + event, "wait " + event}));
+
+  // A refused read pipe is no pipe either.
+  fakedevice::config.paths = {"\\\\?\\usb#vid_1234#efis"};
+  fakedevice::config.refusedOpens = {"\\\\?\\usb#vid_1234#efis\\PIPE00"};
+  fakedevice::eventCalls.clear();
+  EfisConnect();
+  EXPECT_EQ(fakedevice::eventCalls, (std::vector<std::string>{"reset " + event}));
   fakedevice::calls.clear();
   PollEfisInput(input);
+  EXPECT_TRUE(fakedevice::calls.empty());
+
+  // The connect that opens it sets the event after storing the pipe.
+  fakedevice::config.refusedOpens.clear();
+  fakedevice::eventCalls.clear();
+  EfisConnect();
+  EXPECT_EQ(fakedevice::eventCalls, (std::vector<std::string>{"reset " + event, "set " + event}));
+  fakedevice::calls.clear();
+  fakedevice::config.reads.push_back({false, {}});
   PollEfisInput(input);
   EXPECT_EQ(fakedevice::calls,
-            (std::vector<std::string>{"read 0 64", "pause 10", "read 0 64", "pause 10"}));
+            (std::vector<std::string>{"read " + std::to_string(EfisLink.ReadChannel.load()) + " 64",
+                                      "pause 10"}))
+      << "a failed read of an open pipe still pauses";
 }
 
 TEST_F(EfisReaderTest, ALongFrameIsCutToSixtyFourBytesAndDecoded) {

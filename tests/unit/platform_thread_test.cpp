@@ -1,0 +1,103 @@
+// The manual-reset events of platform/thread.h, on the backend of the build (POSIX, or Win32
+// under Wine): set until reset, a wait that changes nothing, a set from another thread that ends
+// a wait, and on POSIX a kill that ends it too.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/ipc.h"
+#include "platform/thread.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A platform thread that waits on the event once and tells how the wait ended.
+struct Waiter {
+  platform::Handle event = 0;
+  std::atomic<int> result{-1};  // -1 waiting, 0 false, 1 true
+  std::atomic<std::uint32_t> error{0};
+  const platform::ThreadStart start{Body, this};
+
+  static void Body(void* context) {
+    auto& waiter = *static_cast<Waiter*>(context);
+    const bool set = platform::WaitForManualEvent(waiter.event);
+    waiter.error = platform::LastError();
+    waiter.result = set ? 1 : 0;
+  }
+  bool Ended() {
+    for (int i = 0; i < 3000 && result.load() < 0; ++i) std::this_thread::sleep_for(10ms);
+    return result.load() >= 0;
+  }
+};
+
+class ManualEvent : public ::testing::Test {
+ protected:
+  void SetUp() override { event_ = platform::CreateManualEvent(); }
+  void TearDown() override {
+    if (event_ != 0) platform::CloseKernelHandle(event_);
+  }
+  platform::Handle event_ = 0;
+};
+
+TEST_F(ManualEvent, StaysSetForEveryWaitUntilReset) {
+  ASSERT_NE(event_, 0u);
+  EXPECT_TRUE(platform::SetManualEvent(event_));
+  EXPECT_TRUE(platform::SetManualEvent(event_)) << "setting a set event changes nothing";
+  EXPECT_TRUE(platform::WaitForManualEvent(event_));
+  EXPECT_TRUE(platform::WaitForManualEvent(event_)) << "a wait takes nothing away";
+  EXPECT_TRUE(platform::ResetManualEvent(event_));
+  EXPECT_TRUE(platform::ResetManualEvent(event_));
+  EXPECT_TRUE(platform::SetManualEvent(event_));
+  EXPECT_TRUE(platform::WaitForManualEvent(event_));
+}
+
+TEST_F(ManualEvent, ASetFromAnotherThreadEndsAWaitAndAResetOneWaits) {
+  ASSERT_NE(event_, 0u);
+  Waiter waiter;
+  waiter.event = event_;
+  const platform::Handle thread = platform::StartThread(&waiter.start);
+  ASSERT_NE(thread, 0u);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(waiter.result.load(), -1) << "a reset event holds its waiter";
+  ASSERT_TRUE(platform::SetManualEvent(event_));
+  ASSERT_TRUE(waiter.Ended());
+  EXPECT_EQ(waiter.result.load(), 1);
+  platform::KillThread(thread);  // releases its handle
+}
+
+#ifndef _WIN32
+// Windows ends a killed thread wherever it is; the POSIX kill has to end the wait itself.
+TEST_F(ManualEvent, AKillEndsAWaitAtOnceWithoutSettingTheEvent) {
+  ASSERT_NE(event_, 0u);
+  Waiter waiter;
+  waiter.event = event_;
+  const platform::Handle thread = platform::StartThread(&waiter.start);
+  ASSERT_NE(thread, 0u);
+  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(platform::KillThread(thread));
+  ASSERT_TRUE(waiter.Ended());
+  EXPECT_EQ(waiter.result.load(), 0);
+  EXPECT_EQ(waiter.error.load(), platform::kErrorOperationAborted);
+
+  // A killed waiter takes nothing from the next one: it never changes the event.
+  Waiter next;
+  next.event = event_;
+  const platform::Handle second = platform::StartThread(&next.start);
+  ASSERT_TRUE(platform::SetManualEvent(event_));
+  ASSERT_TRUE(next.Ended());
+  EXPECT_EQ(next.result.load(), 1);
+  platform::KillThread(second);
+}
+
+TEST_F(ManualEvent, AHandleThatIsNoEventIsRefused) {
+  EXPECT_FALSE(platform::SetManualEvent(0x3FF));
+  EXPECT_EQ(platform::LastError(), platform::kErrorInvalidHandle);
+  EXPECT_FALSE(platform::WaitForManualEvent(0x3FF));
+  EXPECT_EQ(platform::LastError(), platform::kErrorInvalidHandle);
+}
+#endif
+
+}  // namespace
