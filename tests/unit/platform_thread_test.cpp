@@ -14,12 +14,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A platform thread that waits on the event once and tells how the wait ended.
+// A platform thread that waits on `event` once and tells how the wait ended; its handle is
+// released with the kill at the end.
 struct Waiter {
-  platform::Handle event = 0;
+  explicit Waiter(platform::Handle waitOn) : event(waitOn), thread(platform::StartThread(&start)) {}
+  ~Waiter() {
+    if (thread != 0) platform::KillThread(thread);
+  }
+  platform::Handle event;
   std::atomic<int> result{-1};  // -1 waiting, 0 false, 1 true
   std::atomic<std::uint32_t> error{0};
   const platform::ThreadStart start{Body, this};
+  platform::Handle thread;
 
   static void Body(void* context) {
     auto& waiter = *static_cast<Waiter*>(context);
@@ -56,40 +62,33 @@ TEST_F(ManualEvent, StaysSetForEveryWaitUntilReset) {
 
 TEST_F(ManualEvent, ASetFromAnotherThreadEndsAWaitAndAResetOneWaits) {
   ASSERT_NE(event_, 0u);
-  Waiter waiter;
-  waiter.event = event_;
-  const platform::Handle thread = platform::StartThread(&waiter.start);
-  ASSERT_NE(thread, 0u);
+  Waiter waiter(event_);
+  ASSERT_NE(waiter.thread, 0u);
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(waiter.result.load(), -1) << "a reset event holds its waiter";
   ASSERT_TRUE(platform::SetManualEvent(event_));
   ASSERT_TRUE(waiter.Ended());
   EXPECT_EQ(waiter.result.load(), 1);
-  platform::KillThread(thread);  // releases its handle
 }
 
 #ifndef _WIN32
 // Windows ends a killed thread wherever it is; the POSIX kill has to end the wait itself.
 TEST_F(ManualEvent, AKillEndsAWaitAtOnceWithoutSettingTheEvent) {
   ASSERT_NE(event_, 0u);
-  Waiter waiter;
-  waiter.event = event_;
-  const platform::Handle thread = platform::StartThread(&waiter.start);
-  ASSERT_NE(thread, 0u);
+  Waiter waiter(event_);
+  ASSERT_NE(waiter.thread, 0u);
   std::this_thread::sleep_for(50ms);
-  ASSERT_TRUE(platform::KillThread(thread));
+  ASSERT_TRUE(platform::KillThread(waiter.thread));
+  waiter.thread = 0;
   ASSERT_TRUE(waiter.Ended());
   EXPECT_EQ(waiter.result.load(), 0);
   EXPECT_EQ(waiter.error.load(), platform::kErrorOperationAborted);
 
   // A killed waiter takes nothing from the next one: it never changes the event.
-  Waiter next;
-  next.event = event_;
-  const platform::Handle second = platform::StartThread(&next.start);
+  Waiter next(event_);
   ASSERT_TRUE(platform::SetManualEvent(event_));
   ASSERT_TRUE(next.Ended());
   EXPECT_EQ(next.result.load(), 1);
-  platform::KillThread(second);
 }
 
 TEST_F(ManualEvent, AHandleThatIsNoEventIsRefused) {
