@@ -22,6 +22,9 @@
 //
 // Serving runs on a thread of the server's own. The handlers are called there, one at a time,
 // in the order things happened to each channel; an opener's close is seen before its next open.
+// Win32: each channel has one instance waiting for an opener, made again before an open is
+// told; an opener that comes before that finds the pipe busy (ERROR_PIPE_BUSY, 231). A second
+// opener of a pipe is taken and cut off at once (POSIX refuses it at its open).
 #pragma once
 
 #include <cstddef>
