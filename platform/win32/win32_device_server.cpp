@@ -3,7 +3,6 @@
 // win32_device_publish.cpp's.
 #include "platform/win32/win32_device_server.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -124,7 +123,7 @@ void Tell(DeviceServer& s, DeviceChannel channel, DeviceEvent event) {
 }
 
 void SetToOpener(DeviceServer& s, HANDLE pipe) {
-  std::lock_guard<std::mutex> lock(s.sendMutex);
+  win32::SendLock lock(s);
   s.toOpener = pipe;
   s.readOpen.store(pipe != nullptr);
   s.stale = s.queued;
@@ -260,7 +259,7 @@ void Serve(DeviceServer& s) {
 // --- sending -------------------------------------------------------------------------------
 
 std::uint64_t Queue(DeviceServer& s, const void* frame, std::uint32_t size) {
-  std::lock_guard<std::mutex> lock(s.sendMutex);
+  win32::SendLock lock(s);
   if (s.toOpener == nullptr || size == 0 || size > kServedFrameBytes ||
       s.queued - s.done >= DeviceServer::kQueueLength) {
     return 0;
@@ -270,7 +269,7 @@ std::uint64_t Queue(DeviceServer& s, const void* frame, std::uint32_t size) {
   out.size = size;
   out.ok = false;
   ++s.queued;
-  s.sendChanged.notify_all();
+  WakeAllConditionVariable(&s.sendChanged);
   return s.queued;
 }
 
@@ -289,9 +288,10 @@ bool WriteOne(HANDLE pipe, const win32::Outgoing& out, OVERLAPPED& io) {
 void SendLoop(DeviceServer& s) {
   OVERLAPPED io{};
   io.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  std::unique_lock<std::mutex> lock(s.sendMutex);
+  AcquireSRWLockExclusive(&s.sendLock);
   for (;;) {
-    s.sendChanged.wait(lock, [&] { return s.stopping || s.done < s.queued; });
+    while (!s.stopping && s.done >= s.queued)
+      SleepConditionVariableSRW(&s.sendChanged, &s.sendLock, INFINITE, 0);
     if (s.stopping) break;
     win32::Outgoing& out = s.queue[s.done % DeviceServer::kQueueLength];
     HANDLE pipe = nullptr;
@@ -301,15 +301,16 @@ void SendLoop(DeviceServer& s) {
     }
     bool ok = false;
     if (pipe != nullptr) {
-      lock.unlock();  // the frame's slot stays ours: only `done` frees it
+      ReleaseSRWLockExclusive(&s.sendLock);  // the frame's slot stays ours: only `done` frees it
       ok = WriteOne(pipe, out, io);
       CloseHandle(pipe);
-      lock.lock();
+      AcquireSRWLockExclusive(&s.sendLock);
     }
     out.ok = ok;
     ++s.done;
-    s.sendChanged.notify_all();
+    WakeAllConditionVariable(&s.sendChanged);
   }
+  ReleaseSRWLockExclusive(&s.sendLock);
   CloseHandle(io.hEvent);
 }
 
@@ -424,9 +425,14 @@ bool SendDeviceFrame(DeviceServer* server, const void* frame, std::uint32_t size
   const std::uint64_t number = Queue(*server, frame, size);
   if (number == 0) return false;
   if (waitMs == 0) return true;
-  std::unique_lock<std::mutex> lock(server->sendMutex);
-  server->sendChanged.wait_for(lock, std::chrono::milliseconds(waitMs),
-                               [&] { return server->done >= number || server->stopping; });
+  const ULONGLONG deadline = GetTickCount64() + waitMs;
+  win32::SendLock lock(*server);
+  while (server->done < number && !server->stopping) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    SleepConditionVariableSRW(&server->sendChanged, &server->sendLock,
+                              static_cast<DWORD>(deadline - now), 0);
+  }
   return server->done >= number && server->queue[(number - 1) % DeviceServer::kQueueLength].ok;
 }
 
@@ -446,10 +452,10 @@ void StopDeviceServer(DeviceServer* server) {
   SetEvent(server->stop);
   server->server.join();
   {
-    std::lock_guard<std::mutex> lock(server->sendMutex);
+    win32::SendLock lock(*server);
     server->stopping = true;
   }
-  server->sendChanged.notify_all();
+  WakeAllConditionVariable(&server->sendChanged);
   server->sender.join();
   Unmake(*server);
   delete server;

@@ -8,10 +8,8 @@
 #include <setupapi.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -83,8 +81,10 @@ struct DeviceServer {
   // that wait together are read together).
   static constexpr std::size_t kQueueLength = 8;
   std::thread sender;
-  std::mutex sendMutex;
-  std::condition_variable sendChanged;
+  // Windows' own lock and condition: they make no handle as they are first contended (a
+  // process's handles stay where they were, as its leak tests check).
+  SRWLOCK sendLock = SRWLOCK_INIT;
+  CONDITION_VARIABLE sendChanged = CONDITION_VARIABLE_INIT;
   win32::Outgoing queue[kQueueLength] = {};
   std::uint64_t queued = 0;  // frames queued so far
   std::uint64_t done = 0;    // frames read by the opener, or failed, so far
@@ -94,6 +94,18 @@ struct DeviceServer {
 };
 
 namespace win32 {
+
+// Holds the sender's lock for a scope.
+class SendLock {
+ public:
+  explicit SendLock(DeviceServer& s) : lock_(s.sendLock) { AcquireSRWLockExclusive(&lock_); }
+  ~SendLock() { ReleaseSRWLockExclusive(&lock_); }
+  SendLock(const SendLock&) = delete;
+  SendLock& operator=(const SendLock&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
 
 // The layer, the step and the system's text for `code` into `why`; LastError gets `code`.
 bool Fail(char* why, std::size_t whySize, const char* layer, const std::string& step, DWORD code);

@@ -3,10 +3,10 @@
 if(WIN32)
   add_executable(efis-wine-tests ${CMAKE_CURRENT_LIST_DIR}/efis_wine_test.cpp)
   target_include_directories(efis-wine-tests PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(efis-wine-tests PRIVATE korvan_efis korvan_efis_check korvan_toolkit_null korvan_platform
-    GTest::gtest_main)
-  # One of them finds no EFIS: not while the end-to-end tests publish their unit, which they do
-  # under this lock.
+  target_link_libraries(efis-wine-tests PRIVATE korvan_efis korvan_efis_check korvan_test_unit
+                        korvan_toolkit_null korvan_platform GTest::gtest_main)
+  # One of them finds no EFIS: not while other tests publish their unit, which they do under
+  # this lock.
   gtest_discover_tests(efis-wine-tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS wine TIMEOUT 120
                        RESOURCE_LOCK korvan-wine-sim-window)
 endif()
