@@ -65,13 +65,8 @@ const OutputNumber kNumberOptions[] = {
 bool ParseOutputOption(int argc, char** argv, int* i, OutputOptions* options, std::string* error) {
   const OutputNumber* option = standins::FindNumberOption(kNumberOptions, argv[*i]);
   if (option == nullptr) return false;
-  double value = 0;
-  if (*i + 1 < argc &&
-      standins::ParseNumber(argv[++*i], option->kind, option->min, option->max, &value)) {
-    option->store(*options, value);
-  } else {
+  if (*i + 1 >= argc || !standins::StoreNumberOption(*option, argv[++*i], *options))
     *error = std::string(option->name) + " needs " + option->needs;
-  }
   return true;
 }
 

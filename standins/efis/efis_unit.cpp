@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "standins/common/failure.h"
 #include "standins/efis/unit_loop.h"
 
 namespace efisunit {
@@ -59,8 +59,7 @@ bool OpenRecord(const UnitOptions& options, FrameReport& report) {
   if (options.record.empty()) return true;
   report.record = std::fopen(options.record.c_str(), "a");
   if (report.record != nullptr) return true;
-  std::fprintf(stderr, "korvan-efis: cannot open %s: %s\n", options.record.c_str(),
-               std::strerror(errno));
+  standins::SayLibraryFailure("korvan-efis", "fopen " + options.record, errno);
   return false;
 }
 
