@@ -10,44 +10,35 @@ namespace standins {
 
 namespace {
 
-int ErrnoOf(std::uint32_t code) {
-  switch (code) {
-    case platform::kErrorFileNotFound:
-      return ENOENT;
-    case platform::kErrorTooManyOpenFiles:
-      return EMFILE;
-    case platform::kErrorAccessDenied:
-      return EACCES;
-    case platform::kErrorInvalidHandle:
-      return EBADF;
-    case platform::kErrorNotEnoughMemory:
-      return ENOMEM;
-    case platform::kErrorSharingViolation:
-      return EBUSY;
-    case platform::kErrorInvalidParameter:
-    case platform::kErrorInvalidName:
-      return EINVAL;
-    case platform::kErrorAlreadyExists:
-      return EEXIST;
-    case platform::kErrorFilenameTooLong:
-      return ENAMETOOLONG;
-    case platform::kErrorDeviceNotConnected:
-      return ENODEV;
-    case platform::kErrorInvalidWindowHandle:
-      return ECONNREFUSED;
-    case platform::kErrorClassAlreadyExists:
-      return EADDRINUSE;  // a live socket of the class
-    case platform::kErrorTimeout:
-      return ETIMEDOUT;
-    default:
-      return EIO;
-  }
-}
+// The errno behind each code, as posix/posix_errors.cpp turns one into the other.
+struct CodeErrno {
+  std::uint32_t code;
+  int err;
+};
+constexpr CodeErrno kErrnos[] = {
+    {platform::kErrorFileNotFound, ENOENT},
+    {platform::kErrorTooManyOpenFiles, EMFILE},
+    {platform::kErrorAccessDenied, EACCES},
+    {platform::kErrorInvalidHandle, EBADF},
+    {platform::kErrorNotEnoughMemory, ENOMEM},
+    {platform::kErrorSharingViolation, EBUSY},
+    {platform::kErrorInvalidParameter, EINVAL},
+    {platform::kErrorInvalidName, EINVAL},
+    {platform::kErrorAlreadyExists, EEXIST},
+    {platform::kErrorFilenameTooLong, ENAMETOOLONG},
+    {platform::kErrorDeviceNotConnected, ENODEV},
+    {platform::kErrorInvalidWindowHandle, ECONNREFUSED},
+    {platform::kErrorTimeout, ETIMEDOUT},
+    {platform::kErrorClassAlreadyExists, EADDRINUSE},  // a live socket of the class
+};
 
 }  // namespace
 
 std::string SystemErrorText(std::uint32_t code) {
-  return std::strerror(ErrnoOf(code));
+  for (const CodeErrno& entry : kErrnos) {
+    if (entry.code == code) return std::strerror(entry.err);
+  }
+  return std::strerror(EIO);
 }
 
 }  // namespace standins
