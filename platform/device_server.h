@@ -10,12 +10,13 @@
 // here, one frame sent here is one read of the opener.
 //
 // Win32: message-mode named pipes \\.\pipe\korvan-usb-<unit> (the device), and that name
-// followed by \PIPE00 and \PIPE01. Published, a root device ROOT\KORVAN\NNNN registered through
+// followed by \PIPE00 and \PIPE01. Published, a root device ROOT\KORVAN\<UNIT> registered through
 // SetupAPI, with an interface of the class (marked linked in the registry, as the unit's driver
-// does, so that DIGCF_PRESENT lists it) whose path is an NT symbolic link to the device's pipe:
-// P is then the interface's path. The link goes with the process, whatever ends it; the device
-// entry goes with StopDeviceServer, and one whose link has gone (its unit was killed) with the
-// next published start.
+// does, so that DIGCF_PRESENT lists it) whose reference string is the device pipe's name, and an
+// NT symbolic link from the device's part of the path to the named-pipe root: P, the interface's
+// path, then opens the device's pipe. The link goes with the process, whatever ends it; the
+// device entry goes with StopDeviceServer, and one whose link has gone (its unit was killed)
+// with the next published start.
 // POSIX: the SOCK_SEQPACKET sockets R/usb/<unit>, R/usb/<unit>\PIPE00 and R/usb/<unit>\PIPE01
 // of docs/posix-platform.md, answering each opener's connect with its one byte; published, the
 // entry R/devices/<class in braces form>/<unit> holding P, locked while the server lives.
@@ -56,7 +57,8 @@ using DeviceEventHandler = void (*)(void* context, DeviceChannel channel, Device
 struct DeviceServerSetup {
   DeviceClassGuid interfaceClass{};
   // The unit's name: a file name of its own (not empty, no '/' or '\', not starting with '.',
-  // at most 64 bytes). Two servers of one name do not serve at once.
+  // at most 64 bytes). A second published server of a name is refused while the first serves
+  // (Win32: any second server); POSIX: an unpublished one takes the name's sockets over.
   const char* unit = "efis0";
   // False: served, but listed by no interface set: the opener must be given P. For tests that
   // open P themselves beside others that enumerate the class.

@@ -3,9 +3,9 @@
 #include "platform/posix/posix_device_server.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <poll.h>
 #include <sys/file.h>
-#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -65,7 +65,8 @@ bool ValidUnit(const std::string& unit) {
 bool MakePaths(DeviceServer& s, char* why, std::size_t whySize) {
   const std::string usb = posix::NamespaceDir("usb");
   const std::string classDir =
-      posix::NamespaceDir(posix::ClassEntriesDir(s.setup.interfaceClass).c_str());
+      s.setup.publish ? posix::NamespaceDir(posix::ClassEntriesDir(s.setup.interfaceClass).c_str())
+                      : usb;
   if (usb.empty() || classDir.empty())
     return Fail(why, whySize, kErrorAccessDenied, "the namespace directories cannot be made");
   for (int c = 0; c < kDeviceChannels; ++c) s.paths[c] = usb + "/" + s.unit + kChannelSuffix[c];

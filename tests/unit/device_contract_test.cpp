@@ -114,6 +114,22 @@ TEST_F(DeviceContract, APublishedUnitIsFoundThroughItsClassUntilItStops) {
   const std::string path = unit.Path();
   const Lines present = Enumerate();
   EXPECT_EQ(std::count(present.begin(), present.end(), path), 1) << path;
+  // The path the interface gives leads to the device and its pipes.
+  EXPECT_NE(OpenDevice(), kInvalidHandle) << LastError();
+  const Handle toUnit = OpenPipe("PIPE01", kGenericWrite);
+  const Handle fromUnit = OpenPipe("PIPE00", kGenericRead);
+  ASSERT_NE(toUnit, kInvalidHandle) << LastError();
+  ASSERT_NE(fromUnit, kInvalidHandle) << LastError();
+  const Frame qnh = {2, 0, 1, 6, 0x94, 0x27};
+  EXPECT_TRUE(WriteDeviceFile(toUnit, qnh.data(), 6, nullptr)) << LastError();
+  ASSERT_TRUE(unit.WaitForFrames(1));
+  EXPECT_EQ(unit.Frames()[0], qnh);
+  ASSERT_TRUE(unit.WaitForEvent("open PIPE00"));
+  ASSERT_TRUE(unit.Send(qnh));
+  std::uint8_t buffer[64];
+  std::uint32_t done = 0;
+  EXPECT_TRUE(ReadDeviceFile(fromUnit, buffer, sizeof buffer, &done)) << LastError();
+  EXPECT_EQ(Frame(buffer, buffer + done), qnh);
   unit.Stop();
   const Lines after = Enumerate();
   EXPECT_EQ(std::count(after.begin(), after.end(), path), 0) << "withdrawn with its server";

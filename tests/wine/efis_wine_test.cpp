@@ -17,6 +17,7 @@
 #include "platform/device.h"
 #include "platform/toolkit.h"
 #include "standins/efis/frame_check.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_unit.h"
 
 namespace {
@@ -99,6 +100,50 @@ TEST_F(EfisWineTest, SetupApiTakesOnlyTheRecordSizeOfThisBuild) {
   EXPECT_EQ(log.Lines.All(),
             (Lines{"Cannot find EFIS on USB. EFIS not responding or driver not installed."}));
   EXPECT_FALSE(EfisLink.EfisConnected);
+}
+
+// The paths of the EFIS interfaces present now.
+Lines Present() {
+  Lines paths;
+  platform::DeviceInfoSet set = platform::OpenDeviceInterfaceSet(
+      kEfisClass, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
+  platform::DeviceInterfaceData data{};
+  data.cbSize = platform::kDeviceInterfaceDataSize;
+  for (std::uint32_t i = 0; platform::EnumDeviceInterface(set, kEfisClass, i, &data); ++i) {
+    alignas(8) char detail[1024];
+    std::memcpy(detail, &platform::kDeviceInterfaceDetailSize, 4);
+    if (platform::GetDeviceInterfaceDetail(set, &data, detail, sizeof detail, nullptr))
+      paths.emplace_back(detail + platform::kDeviceInterfaceDetailPathOffset);
+  }
+  platform::CloseDeviceInterfaceSet(set);
+  return paths;
+}
+
+// A unit that is killed cannot withdraw its interface; its link goes with it, and the next
+// unit's start removes the entry, so the bridge never keeps finding a unit that has gone.
+TEST_F(EfisWineTest, AKilledUnitsInterfaceGoesWithTheNextStart) {
+  testsupport::ChildProcess killed;
+  const std::string name = testsupport::UniqueUnitName("killed");
+  ASSERT_TRUE(killed.Start(KORVAN_EFIS_EXE, {"--unit", name, "--panel", "none"}))
+      << killed.ErrorText();
+  ASSERT_TRUE(killed.WaitForLine("korvan-efis ready", 60000));
+  const Lines ready = killed.Lines();
+  const std::string line = ready.front();
+  const std::string path = line.substr(line.find(", device ") + 9);
+  EXPECT_EQ(Present(), Lines{path});
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, killed.ProcessId());
+  ASSERT_NE(process, nullptr);
+  ASSERT_TRUE(TerminateProcess(process, 9));
+  WaitForSingleObject(process, 60000);
+  CloseHandle(process);
+  EXPECT_EQ(Present(), Lines{path}) << "nobody has removed it yet";
+
+  testsupport::UnitSetup published;
+  published.publish = true;
+  ASSERT_TRUE(unit.Start(published)) << unit.ErrorText();
+  EXPECT_EQ(Present(), Lines{unit.Path()});
+  unit.Stop();
+  EXPECT_EQ(Present(), Lines{});
 }
 
 TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
