@@ -355,11 +355,12 @@ TEST_F(DeviceContract, TheUnitsSendsNeverWaitForAnOpenerThatDoesNotRead) {
   ASSERT_NE(fromUnit, kInvalidHandle);
   ASSERT_TRUE(unit.WaitForEvent("open PIPE00"));
   const Frame servo = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
+  EXPECT_FALSE(unit.Send(servo, 100)) << "handed over, but not read";
   int handedOver = 0, refused = 0;
   for (int i = 0; i < 10000; ++i) (unit.Send(servo) ? handedOver : refused) += 1;
   EXPECT_GT(handedOver, 0);
   EXPECT_GT(refused, 0) << "an opener that does not read has no room for 10000 frames";
-  EXPECT_FALSE(unit.Send(servo, 100)) << "not read";
+  EXPECT_FALSE(unit.Send(servo, 100)) << "no room";
 
   // The opener reads again: what was handed over comes whole and in order, then a frame sent
   // with a wait is read.
