@@ -19,6 +19,7 @@
 
 #include "platform/device.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_device_socket.h"
 #include "platform/posix/posix_handles.h"
 #include "platform/posix/posix_root.h"
 #include "platform/posix/posix_send.h"
@@ -44,23 +45,6 @@ std::unique_ptr<InterfaceSet> Sets[kMaxSets];
 
 bool SameGuid(const DeviceClassGuid& a, const DeviceClassGuid& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-std::string GuidText(const DeviceClassGuid& g) {
-  char text[40];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
-                g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                g.Data4[5], g.Data4[6], g.Data4[7]);
-  return text;
-}
-
-// An entry is present while its owner holds a lock: if we can take it exclusively, no one does.
-bool EntryHeld(int fd) {
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-    flock(fd, LOCK_UN);
-    return false;
-  }
-  return errno == EWOULDBLOCK;
 }
 
 // The device path an entry holds; "" for an unreadable or empty one. A single trailing line end
@@ -92,7 +76,7 @@ void LoadEntries(const std::string& dir, bool presentOnly, std::vector<std::stri
   for (const std::string& name : names) {
     int fd = open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
-    if (!presentOnly || EntryHeld(fd)) {
+    if (!presentOnly || posix::EntryHeld(fd)) {
       std::string path = EntryPath(fd);
       if (!path.empty()) paths.push_back(std::move(path));
     }
@@ -178,13 +162,11 @@ std::uint32_t EndedError(Handle file) {
 }
 
 int ConnectTo(const char* path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (std::strlen(path) >= sizeof address.sun_path) {
+  sockaddr_un address;
+  if (!posix::DeviceSocketAddress(path, &address)) {
     SetLastError(kErrorFileNotFound);  // no socket can be bound at such a path
     return -1;
   }
-  std::strcpy(address.sun_path, path);
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     SetLastError(kErrorFileNotFound);
@@ -218,7 +200,7 @@ bool AwaitAnswer(int fd) {
   do {
     n = recv(fd, &answer, 1, 0);
   } while (n < 0 && errno == EINTR);
-  if (n == 1 && answer == 1) return true;
+  if (n == 1 && answer == posix::kOpenTaken) return true;
   SetLastError(n == 1 ? kErrorSharingViolation : kErrorDeviceNotConnected);
   return false;
 }
@@ -295,7 +277,7 @@ DeviceInfoSet OpenDeviceInterfaceSet(const DeviceClassGuid& interfaceClass, std:
   // An unsafe root ("") holds no devices: never look under /devices instead.
   const std::string root = posix::NamespaceRoot();
   if ((flags & kDigcfDeviceInterface) != 0 && !root.empty()) {
-    LoadEntries(root + "/devices/" + GuidText(interfaceClass), (flags & kDigcfPresent) != 0,
+    LoadEntries(root + "/" + posix::ClassEntriesDir(interfaceClass), (flags & kDigcfPresent) != 0,
                 set->paths);
   }
   std::lock_guard<std::mutex> lock(SetsLock);

@@ -34,6 +34,16 @@ template <typename Options, std::size_t N>
 const NumberOption<Options>* FindNumberOption(const NumberOption<Options> (&table)[N],
                                               const char* name);
 
+// Reads `text` (may be null) as `option` takes it into `options`; false, with nothing stored,
+// when it is not such a number.
+template <typename Options>
+bool StoreNumberOption(const NumberOption<Options>& option, const char* text, Options& options) {
+  double value = 0;
+  if (!ParseNumber(text, option.kind, option.min, option.max, &value)) return false;
+  option.store(options, value);
+  return true;
+}
+
 }  // namespace standins
 
 #include <cstring>

@@ -5,9 +5,14 @@
 
 #include <cmath>
 
+#include "standins/common/flight_math.h"
+
 namespace efisunit {
 
 namespace {
+
+using standins::Clamp;
+using standins::Wrap180;
 
 constexpr double kFullInput = 16383;
 constexpr double kMaxBankDeg = 20;
@@ -15,17 +20,6 @@ constexpr double kMaxAileron = 0.35;  // of full input
 constexpr double kMaxElevator = 0.6;
 constexpr double kMaxClimbFpm = 500;
 constexpr double kFpmPerDegree = 180;  // about, at 100 kt
-
-double Clamp(double value, double low, double high) {
-  return value < low ? low : value > high ? high : value;
-}
-
-double Wrap180(double degrees) {
-  degrees = std::fmod(degrees, 360.0);
-  if (degrees < -180) degrees += 360;
-  if (degrees >= 180) degrees -= 360;
-  return degrees;
-}
 
 }  // namespace
 

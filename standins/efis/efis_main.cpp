@@ -93,13 +93,10 @@ int main(int argc, char** argv) {
       std::printf("%s\n", efisunit::kPanelKeysHelp);
       return 0;
     } else if (const UnitNumber* number = standins::FindNumberOption(kUnitNumbers, arg)) {
-      double value;
-      if (!hasValue ||
-          !standins::ParseNumber(argv[++i], number->kind, number->min, number->max, &value)) {
+      if (!hasValue || !standins::StoreNumberOption(*number, argv[++i], options)) {
         return BadUsage((std::string(number->name) + " needs " + number->needs).c_str(),
                         hasValue ? argv[i] : arg);
       }
-      number->store(options, value);
     } else if (std::strcmp(arg, "--unit") == 0 && hasValue) {
       options.unit = argv[++i];
     } else if (std::strcmp(arg, "--fail-device") == 0) {

@@ -65,13 +65,8 @@ const OutputNumber kNumberOptions[] = {
 bool ParseOutputOption(int argc, char** argv, int* i, OutputOptions* options, std::string* error) {
   const OutputNumber* option = standins::FindNumberOption(kNumberOptions, argv[*i]);
   if (option == nullptr) return false;
-  double value = 0;
-  if (*i + 1 < argc &&
-      standins::ParseNumber(argv[++*i], option->kind, option->min, option->max, &value)) {
-    option->store(*options, value);
-  } else {
+  if (*i + 1 >= argc || !standins::StoreNumberOption(*option, argv[++*i], *options))
     *error = std::string(option->name) + " needs " + option->needs;
-  }
   return true;
 }
 
@@ -170,25 +165,29 @@ void UnitOutputs::Sent(bool whole, const std::uint8_t* frame, std::size_t size, 
   if (onSent_ != nullptr) onSent_(hookContext_, frame, size);
 }
 
-void UnitOutputs::SendQnh(int conn) {
-  std::uint8_t frame[kQnhFrameBytes];
-  MakeQnhFrame(qnh_, frame);
-  Send(conn, frame, sizeof frame, &qnhSent_);
+void UnitOutputs::Send(const std::uint8_t* frame, std::size_t size, long* sent) {
+  Sent(sink_ != nullptr && sink_(sinkContext_, frame, size), frame, size, sent);
 }
 
-void UnitOutputs::SendDue(int readConn, std::uint64_t now) {
+void UnitOutputs::SendQnh() {
+  std::uint8_t frame[kQnhFrameBytes];
+  MakeQnhFrame(qnh_, frame);
+  Send(frame, sizeof frame, &qnhSent_);
+}
+
+void UnitOutputs::SendDue(bool pipeOpen, std::uint64_t now) {
   if (!opened_) return;
   const bool silent = Silent(now);
   if (silent != wasSilent_) {
     wasSilent_ = silent;
     Say(silent ? "falling silent" : "speaking again");
   }
-  const bool speak = !silent && readConn >= 0;
+  const bool speak = !silent && pipeOpen;
   if (options_.servoHz > 0 && now >= nextServo_) {
     if (speak) {
       std::uint8_t frame[kServoFrameBytes];
       MakeServoFrame(options_, frame);
-      Send(readConn, frame, sizeof frame, &servoSent_);
+      Send(frame, sizeof frame, &servoSent_);
     }
     // The next point of the grid; points missed while late are skipped, not made up.
     const std::uint64_t hz = static_cast<std::uint64_t>(options_.servoHz);
@@ -197,10 +196,10 @@ void UnitOutputs::SendDue(int readConn, std::uint64_t now) {
   }
   if (qnhPending_ && speak) {
     qnhPending_ = false;
-    SendQnh(readConn);
+    SendQnh();
   }
   if (options_.qnhEveryMs > 0 && now >= nextQnh_) {
-    if (speak) SendQnh(readConn);
+    if (speak) SendQnh();
     nextQnh_ = now + static_cast<std::uint64_t>(options_.qnhEveryMs);
   }
 }

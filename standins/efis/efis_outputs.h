@@ -56,9 +56,16 @@ class UnitOutputs {
   void KeysReady(std::uint64_t now);
   // One key: '+' raises the setting by 1 hPa, '-' lowers it; the change is sent at once.
   void Key(char key, std::uint64_t now);
-  // Sends what is due on `readConn` (the PIPE00 connection, -1 when closed). A frame the
-  // bridge has no room for is dropped: the unit never waits for it.
-  void SendDue(int readConn, std::uint64_t now);
+  // Sends what is due, while `pipeOpen` (the bridge has PIPE00 open), through the sink. A frame
+  // the sink does not take (no room: a bridge that does not read) is dropped: the unit never
+  // waits for it.
+  void SendDue(bool pipeOpen, std::uint64_t now);
+  // Where the frames go: true when `send` took the frame whole.
+  using Sink = bool (*)(void* context, const std::uint8_t* frame, std::size_t size);
+  void SetSink(Sink send, void* context) {
+    sink_ = send;
+    sinkContext_ = context;
+  }
 
   // The servo frames' modes and positions from now on (the autopilot's while it is engaged).
   void SetServos(int bankMode, int bankPos, int pitchMode, int pitchPos);
@@ -87,8 +94,8 @@ class UnitOutputs {
   // (dropped).
   void Sent(bool whole, const std::uint8_t* frame, std::size_t size, long* sent);
   bool Silent(std::uint64_t now) const;
-  void Send(int conn, const std::uint8_t* frame, std::size_t size, long* sent);
-  void SendQnh(int conn);
+  void Send(const std::uint8_t* frame, std::size_t size, long* sent);
+  void SendQnh();
 
   OutputOptions options_;
   long qnh_;
@@ -105,6 +112,8 @@ class UnitOutputs {
   long servoSent_ = 0;
   long qnhSent_ = 0;
   long dropped_ = 0;
+  Sink sink_ = nullptr;
+  void* sinkContext_ = nullptr;
   KeyHook onKey_ = nullptr;
   SentHook onSent_ = nullptr;
   void* hookContext_ = nullptr;

@@ -82,12 +82,8 @@ void NoData(cairo_t* cr, double x, double y, double w, double h, const char* wha
 constexpr double kAdiX = 160, kAdiY = 50, kAdiSize = 300;
 constexpr double kPixelsPerDegree = 6;
 
-void DrawAttitude(cairo_t* cr, const PanelReadout& r) {
-  if (!r.attitude) {
-    NoData(cr, kAdiX, kAdiY, kAdiSize, kAdiSize, "ATT");
-    return;
-  }
-  const double cx = kAdiX + kAdiSize / 2, cy = kAdiY + kAdiSize / 2;
+// The sky, the ground and the pitch ladder, turned with the bank and moved with the pitch.
+void DrawHorizon(cairo_t* cr, double cx, double cy, const PanelReadout& r) {
   cairo_save(cr);
   cairo_rectangle(cr, kAdiX, kAdiY, kAdiSize, kAdiSize);
   cairo_clip(cr);
@@ -115,8 +111,10 @@ void DrawAttitude(cairo_t* cr, const PanelReadout& r) {
     }
   }
   cairo_restore(cr);
+}
 
-  // The bank scale, fixed, and its pointer, turning with the bank.
+// The bank scale, fixed, and its pointer, turning with the bank.
+void DrawBankScale(cairo_t* cr, double cx, double cy, const PanelReadout& r) {
   const double radius = 130;
   Color(cr, 0xFFFFFF);
   for (int deg : {-60, -45, -30, -20, -10, 0, 10, 20, 30, 45, 60}) {
@@ -135,8 +133,10 @@ void DrawAttitude(cairo_t* cr, const PanelReadout& r) {
   cairo_close_path(cr);
   cairo_fill(cr);
   cairo_restore(cr);
+}
 
-  // The aircraft, fixed.
+// The aircraft, fixed.
+void DrawAircraft(cairo_t* cr, double cx, double cy) {
   Color(cr, 0xFFD200);
   cairo_set_line_width(cr, 5);
   cairo_move_to(cr, cx - 70, cy);
@@ -148,7 +148,17 @@ void DrawAttitude(cairo_t* cr, const PanelReadout& r) {
   cairo_stroke(cr);
   cairo_arc(cr, cx, cy, 4, 0, 2 * kPi);
   cairo_fill(cr);
+}
 
+void DrawAttitude(cairo_t* cr, const PanelReadout& r) {
+  if (!r.attitude) {
+    NoData(cr, kAdiX, kAdiY, kAdiSize, kAdiSize, "ATT");
+    return;
+  }
+  const double cx = kAdiX + kAdiSize / 2, cy = kAdiY + kAdiSize / 2;
+  DrawHorizon(cr, cx, cy, r);
+  DrawBankScale(cr, cx, cy, r);
+  DrawAircraft(cr, cx, cy);
   char text[48];
   std::snprintf(text, sizeof text, "BANK %c%.1f°", r.bankDeg < 0 ? 'L' : 'R', std::fabs(r.bankDeg));
   Color(cr, 0xFFFFFF);
@@ -415,7 +425,7 @@ GtkWidget* AddButton(GtkWidget* row, const char* label, char key) {
 bool OpenPanelWindow(const PanelSession* session, PanelKeyHandler onKey, void* context) {
   if (!gtk_init_check(nullptr, nullptr)) {
     const char* display = std::getenv("DISPLAY");
-    std::fprintf(stderr, "korvan-efis: cannot open the display \"%s\" for the panel window\n",
+    std::fprintf(stderr, "korvan-efis: GTK: cannot open the display \"%s\" for the panel window\n",
                  display ? display : "");
     return false;
   }

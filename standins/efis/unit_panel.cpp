@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "standins/common/failure.h"
 #include "standins/efis/efis_replay.h"
 #include "standins/efis/frame_check.h"
 
@@ -158,8 +159,7 @@ int ShowPanel(UnitPanel& panel) {
 long ReplayRecording(const UnitOptions& options, PanelSession& session) {
   FILE* in = std::fopen(options.replay.c_str(), "r");
   if (in == nullptr) {
-    std::fprintf(stderr, "korvan-efis: cannot open %s: %s\n", options.replay.c_str(),
-                 std::strerror(errno));
+    standins::SayLibraryFailure("korvan-efis", "fopen " + options.replay, errno);
     return -1;
   }
   static ReplayFrame frame;

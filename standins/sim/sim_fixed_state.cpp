@@ -91,8 +91,7 @@ void Put(const FixedValue& entry) {
 void LoadFixedState(std::uint32_t version, std::uint16_t simId) {
   ClearSpace();
   for (const FixedValue& entry : FixedState) Put(entry);
-  SpacePutU32(kVersionOffset, version);
-  SpacePutU32(kSimIdOffset, 0xFADEu << 16 | simId);
+  PutModuleIdentity(version, simId);
 }
 
 void PoisonFixedDoubles(double value) {

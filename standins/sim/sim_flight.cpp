@@ -8,11 +8,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "standins/common/flight_math.h"
 #include "standins/sim/sim_space.h"
 
 namespace sim {
 
 namespace {
+
+using standins::Clamp;
+using standins::Wrap180;
+using standins::Wrap360;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDeg = kPi / 180;
@@ -97,20 +102,6 @@ struct Flight {
 };
 
 Flight State;
-
-double Clamp(double value, double low, double high) {
-  return value < low ? low : value > high ? high : value;
-}
-
-double Wrap360(double degrees) {
-  degrees = std::fmod(degrees, 360.0);
-  return degrees < 0 ? degrees + 360 : degrees;
-}
-
-double Wrap180(double degrees) {
-  degrees = Wrap360(degrees);
-  return degrees >= 180 ? degrees - 360 : degrees;
-}
 
 // The standard atmosphere below 11 km: density ratio and static pressure in hPa.
 double DensityRatio(double height) {
@@ -207,6 +198,15 @@ void StepEngines(Flight& f, double dt) {
   }
 }
 
+// Over the ground in m/s, north and east: the air's path (`path` radians up from level) at
+// the true heading, and the wind.
+void GroundVelocity(const Flight& f, double path, double* north, double* east) {
+  const double windTo = (kWindFromDeg + 180) * kDeg;
+  const double horizontal = f.tas * std::cos(path);
+  *north = horizontal * std::cos(f.trueHeading * kDeg) + kWindKt * kKnot * std::cos(windTo);
+  *east = horizontal * std::sin(f.trueHeading * kDeg) + kWindKt * kKnot * std::sin(windTo);
+}
+
 void Step(Flight& f, double dt) {
   TakeControls(f, dt);
   const double aileron = f.aileron / kFullInput, elevator = f.elevator / kFullInput;
@@ -227,12 +227,8 @@ void Step(Flight& f, double dt) {
   f.height = Clamp(f.height + f.verticalSpeed * dt, 0, 6000);
 
   f.trueHeading = Wrap360(f.trueHeading + kG * std::tan(f.bank * kDeg) / f.tas * dt / kDeg);
-  const double windTo = (kWindFromDeg + 180) * kDeg;
-  const double horizontal = f.tas * std::cos(path);
-  const double north =
-      horizontal * std::cos(f.trueHeading * kDeg) + kWindKt * kKnot * std::cos(windTo);
-  const double east =
-      horizontal * std::sin(f.trueHeading * kDeg) + kWindKt * kKnot * std::sin(windTo);
+  double north, east;
+  GroundVelocity(f, path, &north, &east);
   f.latitude += north * dt / kEarthRadius / kDeg;
   f.longitude += east * dt / (kEarthRadius * std::cos(f.latitude * kDeg)) / kDeg;
 
@@ -241,12 +237,8 @@ void Step(Flight& f, double dt) {
 }
 
 double GroundSpeed(const Flight& f, double* trackDeg) {
-  const double windTo = (kWindFromDeg + 180) * kDeg;
-  const double horizontal = f.tas * std::cos((f.pitch - AngleOfAttack(f)) * kDeg);
-  const double north =
-      horizontal * std::cos(f.trueHeading * kDeg) + kWindKt * kKnot * std::cos(windTo);
-  const double east =
-      horizontal * std::sin(f.trueHeading * kDeg) + kWindKt * kKnot * std::sin(windTo);
+  double north, east;
+  GroundVelocity(f, (f.pitch - AngleOfAttack(f)) * kDeg, &north, &east);
   *trackDeg = Wrap360(std::atan2(east, north) / kDeg);
   return std::sqrt(north * north + east * east);
 }
@@ -318,8 +310,7 @@ std::uint16_t QnhUnits(double hpa) {
 
 void BeginFlight(const FlightStart& start, std::uint32_t version, std::uint16_t simId) {
   ClearSpace();
-  SpacePutU32(kVersionOffset, version);
-  SpacePutU32(kSimIdOffset, 0xFADEu << 16 | simId);
+  PutModuleIdentity(version, simId);
   Flight& f = State;
   f = Flight{};
   f.start = start;

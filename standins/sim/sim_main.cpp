@@ -1,14 +1,17 @@
 // korvan-sim: the stand-in data-exchange module. One window, one message, one offset space;
 // every batch is handled on the serving thread before the reply goes back.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/ipc.h"
 #include "platform/ipc_server.h"
+#include "standins/common/failure.h"
 #include "standins/common/say.h"
 #include "standins/sim/sim_exchange.h"
 #include "standins/sim/sim_flight.h"
@@ -238,23 +241,13 @@ const char* SimName(std::uint16_t id, char* buffer, std::size_t size) {
   return buffer;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  char error[200];
-  switch (sim::ParseSimOptions(argc, argv, Options, error, sizeof error)) {
-    case sim::ParseOutcome::Help:
-      std::fputs(sim::kSimHelpText, stdout);
-      return 0;
-    case sim::ParseOutcome::Error:
-      std::fprintf(stderr, "korvan-sim: %s (see --help)\n", error);
-      return 2;
-    case sim::ParseOutcome::Run:
-      break;
-  }
+// The offset space, and the record and exchange logs the options ask for. False (after a line)
+// when a log does not open.
+bool Prepare() {
   if (Options.recordPath != nullptr && !sim::OpenRecordLog(Options.recordPath)) {
-    std::fprintf(stderr, "korvan-sim: cannot open record file %s\n", Options.recordPath);
-    return 2;
+    standins::SayLibraryFailure("korvan-sim",
+                                std::string("fopen record file ") + Options.recordPath, errno);
+    return false;
   }
   if (Options.fly) {
     sim::BeginFlight(Options.flight, Options.version, Options.simId);
@@ -265,9 +258,10 @@ int main(int argc, char** argv) {
   if (Options.exchangeLogPath != nullptr) {
     ExchangeLog = std::fopen(Options.exchangeLogPath, "w");
     if (ExchangeLog == nullptr) {
-      std::fprintf(stderr, "korvan-sim: cannot open exchange log %s\n", Options.exchangeLogPath);
+      standins::SayLibraryFailure(
+          "korvan-sim", std::string("fopen exchange log ") + Options.exchangeLogPath, errno);
       sim::CloseRecordLog();
-      return 2;
+      return false;
     }
   }
   if (Options.stepBankMs != 0 && !Options.fly) {
@@ -275,30 +269,36 @@ int main(int argc, char** argv) {
     Say("bank steps every %u ms from %lld us", Options.stepBankMs,
         static_cast<long long>(BankStepsFromUs));
   }
+  return true;
+}
 
+// The stop signals, the message and the window of the class. Null (after a line) on failure.
+platform::ServerWindow* OpenWindow() {
   std::signal(SIGINT, OnStopSignal);
   std::signal(SIGTERM, OnStopSignal);
-
   IpcMessage = platform::RegisterMessageName("FsasmLib:IPC");
   if (IpcMessage == 0) {
-    std::fprintf(stderr, "korvan-sim: cannot register the IPC message (error %u)\n",
-                 platform::LastError());
-    return 1;
+    standins::SayFailure("korvan-sim", "IPC", "RegisterMessageName FsasmLib:IPC",
+                         platform::LastError());
+    return nullptr;
   }
   platform::ServerWindow* window =
       platform::CreateServerWindow(Options.windowClass, HandleMessage, nullptr);
   if (window == nullptr) {
     const std::uint32_t code = platform::LastError();
-    std::fprintf(stderr, "korvan-sim: cannot create window %s (error %u%s)\n", Options.windowClass,
-                 code,
-                 code == platform::kErrorClassAlreadyExists ? ": one is already running" : "");
-    sim::CloseRecordLog();
-    return 1;
+    standins::SayFailure(
+        "korvan-sim", "IPC", std::string("CreateServerWindow ") + Options.windowClass, code,
+        code == platform::kErrorClassAlreadyExists ? "one is already running" : nullptr);
+    return nullptr;
   }
   platform::SetServerConnectionEnd(window, OnConnectionEnd);
   Window.store(window);
   if (StopSignalled) platform::RequestServerStop(window);
+  return window;
+}
 
+// Serves until stopped, then lets go of everything. The exit code.
+int Serve(platform::ServerWindow* window) {
   char nameBuffer[16];
   Say("korvan-sim ready: window %s, FSUIPC 0x%08X, simulator %u (%s)%s", Options.windowClass,
       Options.version, Options.simId, SimName(Options.simId, nameBuffer, sizeof nameBuffer),
@@ -313,9 +313,33 @@ int main(int argc, char** argv) {
   sim::CloseRecordLog();
   if (ExchangeLog != nullptr) std::fclose(ExchangeLog);
   if (!served) {
-    Say("korvan-sim: serving failed (error %u)", code);
+    standins::SayFailure("korvan-sim", "IPC", "RunServerWindow", code);
     return 1;
   }
   Say("korvan-sim stopped after %u exchanges", Exchanges);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char error[200];
+  switch (sim::ParseSimOptions(argc, argv, Options, error, sizeof error)) {
+    case sim::ParseOutcome::Help:
+      std::fputs(sim::kSimHelpText, stdout);
+      return 0;
+    case sim::ParseOutcome::Error:
+      std::fprintf(stderr, "korvan-sim: %s (see --help)\n", error);
+      return 2;
+    case sim::ParseOutcome::Run:
+      break;
+  }
+  if (!Prepare()) return 2;
+  platform::ServerWindow* window = OpenWindow();
+  if (window == nullptr) {
+    sim::CloseRecordLog();
+    if (ExchangeLog != nullptr) std::fclose(ExchangeLog);
+    return 1;
+  }
+  return Serve(window);
 }

@@ -247,17 +247,13 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions& opti
     const TextOption* text = FindOption(kTextOptions, name);
     if (numeric == nullptr && text == nullptr) return Unknown(argv[i], error, errorSize);
     if (value == nullptr && i + 1 < argc) value = argv[++i];
-    double number;
-    const bool stored =
-        numeric != nullptr
-            ? standins::ParseNumber(value, numeric->kind, numeric->min, numeric->max, &number)
-            : value != nullptr && text->store(value, options);
+    const bool stored = numeric != nullptr ? standins::StoreNumberOption(*numeric, value, options)
+                                           : value != nullptr && text->store(value, options);
     if (!stored) {
       std::snprintf(error, errorSize, "%s needs %s, got '%s'", name,
                     numeric != nullptr ? numeric->needs : text->needs, value ? value : "");
       return ParseOutcome::Error;
     }
-    if (numeric != nullptr) numeric->store(options, number);
   }
   return ParseOutcome::Run;
 }

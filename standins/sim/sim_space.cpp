@@ -88,6 +88,11 @@ void SpacePutU32(std::uint32_t offset, std::uint32_t value) {
   SpaceWrite(offset, 4, bytes);
 }
 
+void PutModuleIdentity(std::uint32_t version, std::uint16_t simId) {
+  SpacePutU32(kVersionOffset, version);
+  SpacePutU32(kSimIdOffset, 0xFADEu << 16 | simId);
+}
+
 void SpacePutDouble(std::uint32_t offset, double value) {
   std::uint64_t bits;
   static_assert(sizeof bits == sizeof value);

@@ -29,8 +29,10 @@ void SetHandshakeHidden(bool hidden);
 // Sets every byte of the space to 0.
 void ClearSpace();
 
-// Puts the fixed flight state into the space (everything else 0) and the handshake values:
-// `version` at 0x3304, 0xFADE << 16 | simId at 0x3308.
+// The handshake values: `version` at 0x3304, 0xFADE << 16 | simId at 0x3308.
+void PutModuleIdentity(std::uint32_t version, std::uint16_t simId);
+
+// Puts the fixed flight state into the space (everything else 0) and the handshake values.
 void LoadFixedState(std::uint32_t version, std::uint16_t simId);
 
 // Every double of the fixed state (all the doubles the bridge reads) set to `value`, and back

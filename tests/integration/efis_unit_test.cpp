@@ -17,7 +17,6 @@
 #include "efis/EfisFrames.h"
 #include "efis/EfisLink.h"
 #include "platform/device.h"
-#include "platform/posix/posix_root.h"
 #include "platform/toolkit.h"
 #include "tests/support/child_process.h"
 
@@ -55,9 +54,9 @@ class EfisUnitTest : public ::testing::Test {
     return unit;
   }
 
-  std::string UsbPath(const std::string& unit) const {
-    return platform::posix::NamespaceRoot() + "/usb/" + unit;
-  }
+  // The namespace root of docs/posix-platform.md, under the test's XDG_RUNTIME_DIR.
+  std::string Root() const { return dir + "/korvan-win32"; }
+  std::string UsbPath(const std::string& unit) const { return Root() + "/usb/" + unit; }
 
   std::string dir;
   TMemo log{nullptr};
@@ -158,8 +157,7 @@ TEST_F(EfisUnitTest, AStaleEntryIsNotPresent) {
     unit.Stop();
   }
   // An entry left by a unit that died without cleaning up: no lock on it.
-  const std::string classDir =
-      platform::posix::NamespaceRoot() + "/devices/{0577ABC6-B5F2-4025-8230-AA4F8C0E9E60}";
+  const std::string classDir = Root() + "/devices/{0577ABC6-B5F2-4025-8230-AA4F8C0E9E60}";
   std::ofstream(classDir + "/gone") << UsbPath("gone");
   EfisConnect();
   EXPECT_EQ(log.Lines.All(), (Lines{kNotFound}));
@@ -367,7 +365,7 @@ TEST_F(EfisUnitTest, ShutdownCloseReleasesAllThreeAndTheUnitLeavesNothingBehind)
   EXPECT_TRUE(unit.WaitForLine("close PIPE00", kWaitMs));
   EXPECT_TRUE(unit.WaitForLine("close PIPE01", kWaitMs));
   EXPECT_EQ(unit.Stop(), 0);
-  EXPECT_TRUE(testsupport::FilesUnder(platform::posix::NamespaceRoot()).empty());
+  EXPECT_TRUE(testsupport::FilesUnder(Root()).empty());
 }
 
 TEST_F(EfisUnitTest, RecordKeepsEveryEventAndFrame) {

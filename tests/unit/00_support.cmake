@@ -16,3 +16,8 @@ else()
 endif()
 target_include_directories(korvan_test_support PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(korvan_test_support PUBLIC Threads::Threads)
+
+# A unit served by the test itself (platform/device_server.h): the frames and events it sees.
+add_library(korvan_test_unit STATIC ${korvan_support_dir}/test_unit.cpp)
+target_include_directories(korvan_test_unit PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(korvan_test_unit PUBLIC korvan_device_server Threads::Threads)

@@ -1,5 +1,7 @@
-// The POSIX device backend against units made in the test: interface entries and their locks,
-// the open handshake, frames as packets, a peer that goes away, a close during a read; and the
+// What the POSIX device backend alone has (the contract both backends keep is
+// device_contract_test.cpp's): interface entries and their locks, the open's answer byte, the
+// error codes of a unit that goes, the flush that asks nothing of the socket, the close that
+// shuts the socket down at once; the server's files and modes under the namespace root; and the
 // threads of platform/thread.h, whose kill ends a blocked read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -19,17 +21,18 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/device_server.h"
 #include "platform/posix/posix_handles.h"
 #include "platform/posix/posix_root.h"
 #include "platform/thread.h"
 #include "tests/support/child_process.h"
+#include "tests/support/test_unit.h"
 
 namespace {
 
 using namespace platform;
 
-constexpr DeviceClassGuid kClass = {
-    0x0577ABC6, 0xB5F2, 0x4025, {0x82, 0x30, 0xAA, 0x4F, 0x8C, 0x0E, 0x9E, 0x60}};
+constexpr DeviceClassGuid kClass = testsupport::kEfisClass;
 constexpr char kClassDir[] = "/devices/{0577ABC6-B5F2-4025-8230-AA4F8C0E9E60}";
 
 class PosixDeviceTest : public ::testing::Test {
@@ -105,12 +108,15 @@ class PosixDeviceTest : public ::testing::Test {
     return h;
   }
 
-  // A unit's PIPE00 opened for reading; *peer is the unit's end.
-  Handle OpenReadPipe(int* peer) {
-    const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE00";
-    return OpenAnswered(path, Listener(path), 1, peer, kGenericRead);
+  // The test unit's PIPE00 opened for reading.
+  Handle OpenReadPipe() {
+    EXPECT_TRUE(unit.Start()) << unit.ErrorText();
+    const Handle h = OpenDeviceFile(unit.Path("PIPE00").c_str(), kGenericRead, 0, kOpenExisting, 0);
+    EXPECT_TRUE(unit.WaitForEvent("open PIPE00"));
+    return h;
   }
 
+  testsupport::TestUnit unit;
   std::string dir, root;
   std::vector<int> held, listeners;
 };
@@ -205,43 +211,28 @@ TEST_F(PosixDeviceTest, OpenOutcomes) {
   EXPECT_EQ(LastError(), kErrorInvalidParameter);
 }
 
-TEST_F(PosixDeviceTest, FramesTravelAsWholePackets) {
-  const std::string path = posix::NamespaceDir("usb") + "/u";
-  int peer = -1;
-  Handle h = OpenAnswered(path, Listener(path), 1, &peer);
-  ASSERT_NE(h, kInvalidHandle);
-
-  const std::uint8_t frame[37] = {33, 0, 1, 11, 0xFE, 0xED};
-  std::uint32_t done = 0;
-  ASSERT_TRUE(WriteDeviceFile(h, frame, sizeof frame, &done));
-  EXPECT_EQ(done, 37u);
-  std::uint8_t got[128];
-  ASSERT_EQ(recv(peer, got, sizeof got, 0), 37);
-  EXPECT_EQ(std::memcmp(got, frame, 37), 0);
-
-  // A read takes one packet, at most the bytes asked; the rest of that packet is gone.
-  const std::uint8_t first[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  const std::uint8_t second[3] = {0x61, 0x62, 0x63};
-  send(peer, first, sizeof first, 0);
-  send(peer, second, sizeof second, 0);
+// The unit goes: each transfer says so with its own code, and the closed handle with another.
+TEST_F(PosixDeviceTest, AUnitThatGoesIsNotConnectedAndAClosedHandleInvalid) {
+  ASSERT_TRUE(unit.Start()) << unit.ErrorText();
+  const Handle fromUnit =
+      OpenDeviceFile(unit.Path("PIPE00").c_str(), kGenericRead, 0, kOpenExisting, 0);
+  const Handle toUnit =
+      OpenDeviceFile(unit.Path("PIPE01").c_str(), kGenericWrite, 0, kOpenExisting, 0);
+  ASSERT_TRUE(fromUnit != kInvalidHandle && toUnit != kInvalidHandle);
+  const std::uint8_t frame[6] = {2, 0, 1, 6, 0x91, 0x27};
   std::uint8_t buffer[64];
-  ASSERT_TRUE(ReadDeviceFile(h, buffer, 4, &done));
-  EXPECT_EQ(done, 4u);
-  EXPECT_EQ(std::memcmp(buffer, first, 4), 0);
-  ASSERT_TRUE(ReadDeviceFile(h, buffer, 64, &done));
-  EXPECT_EQ(done, 3u);
-  EXPECT_EQ(std::memcmp(buffer, second, 3), 0);
-
-  EXPECT_TRUE(FlushDeviceFile(h));
-  close(peer);  // the unit goes away
-  EXPECT_FALSE(ReadDeviceFile(h, buffer, 64, &done));
+  std::uint32_t done = 0;
+  ASSERT_TRUE(WriteDeviceFile(toUnit, frame, sizeof frame, &done));
+  unit.Stop();
+  EXPECT_FALSE(ReadDeviceFile(fromUnit, buffer, sizeof buffer, &done));
   EXPECT_EQ(LastError(), kErrorDeviceNotConnected);
-  EXPECT_FALSE(WriteDeviceFile(h, frame, sizeof frame, &done));
+  EXPECT_FALSE(WriteDeviceFile(toUnit, frame, sizeof frame, &done));
   EXPECT_EQ(LastError(), kErrorDeviceNotConnected);
-  EXPECT_FALSE(FlushDeviceFile(h));
-  EXPECT_EQ(LastError(), kErrorDeviceNotConnected);
-  EXPECT_TRUE(CloseKernelHandle(h));
-  EXPECT_FALSE(WriteDeviceFile(h, frame, sizeof frame, &done));
+  EXPECT_TRUE(CloseKernelHandle(fromUnit));
+  EXPECT_TRUE(CloseKernelHandle(toUnit));
+  EXPECT_FALSE(WriteDeviceFile(toUnit, frame, sizeof frame, &done));
+  EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  EXPECT_FALSE(ReadDeviceFile(fromUnit, buffer, sizeof buffer, &done));
   EXPECT_EQ(LastError(), kErrorInvalidHandle);
 }
 
@@ -267,6 +258,11 @@ TEST_F(PosixDeviceTest, AFlushTellsWhatTheTransfersFound) {
   EXPECT_TRUE(CloseKernelHandle(h));
   EXPECT_FALSE(FlushDeviceFile(h));
   EXPECT_EQ(LastError(), kErrorInvalidHandle);
+  const Handle readOnly = OpenAnswered(path, listener, 1, &peer, kGenericRead);
+  EXPECT_FALSE(FlushDeviceFile(readOnly));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  CloseKernelHandle(readOnly);
+  close(peer);
   // Every other number first, then this one again: a fresh open is not marked gone.
   std::vector<Handle> others;
   Handle again = kInvalidHandle;
@@ -286,73 +282,6 @@ TEST_F(PosixDeviceTest, AFlushTellsWhatTheTransfersFound) {
   CloseKernelHandle(again);
   close(peer);
   for (Handle other : others) CloseKernelHandle(other);
-}
-
-// A unit that stops reading its pipe: the socket fills, and the write that finds no room fails
-// once the bound has passed, instead of holding its caller for as long as the unit hangs.
-TEST_F(PosixDeviceTest, AWriteTheUnitDoesNotTakeFailsAfterTheBound) {
-  const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE01";
-  int peer = -1;
-  Handle h = OpenAnswered(path, Listener(path), 1, &peer, kGenericWrite);
-  ASSERT_NE(h, kInvalidHandle);
-  const std::uint8_t frame[64] = {60, 0, 1, 1};
-  std::atomic<bool> finished{false};
-  int written = 0;
-  std::uint32_t error = 0;
-  auto failedAfter = std::chrono::steady_clock::duration::zero();
-  std::thread writer([&] {
-    for (;;) {
-      const auto start = std::chrono::steady_clock::now();
-      if (!WriteDeviceFile(h, frame, sizeof frame, nullptr)) {
-        failedAfter = std::chrono::steady_clock::now() - start;
-        error = LastError();
-        break;
-      }
-      ++written;
-    }
-    finished = true;
-  });
-  for (int i = 0; i < 3000 && !finished; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (!finished) {
-    shutdown(peer, SHUT_RDWR);  // frees the writer, so the test can end
-    writer.join();
-    FAIL() << "the write still blocks after 30 s";
-  }
-  writer.join();
-  EXPECT_GT(written, 10) << "the frames that had room went out";
-  EXPECT_EQ(error, kErrorOperationAborted);
-  EXPECT_GE(failedAfter, std::chrono::milliseconds(kDeviceWriteBoundMs));
-  // The unit reads again: the frames it had are whole, and the next write goes through.
-  std::uint8_t got[128];
-  for (int i = 0; i < written; ++i) {
-    ASSERT_EQ(recv(peer, got, sizeof got, 0), 64) << "frame " << i;
-    EXPECT_EQ(std::memcmp(got, frame, 64), 0);
-  }
-  EXPECT_TRUE(WriteDeviceFile(h, frame, sizeof frame, nullptr));
-  ASSERT_EQ(recv(peer, got, sizeof got, 0), 64);
-  CloseKernelHandle(h);
-  close(peer);
-}
-
-TEST_F(PosixDeviceTest, AccessIsChecked) {
-  const std::string path = posix::NamespaceDir("usb") + "/u\\PIPE01";
-  int listener = Listener(path);
-  int peer = -1;
-  Handle writeOnly = OpenAnswered(path, listener, 1, &peer, kGenericWrite);
-  std::uint8_t b[4];
-  std::uint32_t done;
-  EXPECT_FALSE(ReadDeviceFile(writeOnly, b, 4, &done));
-  EXPECT_EQ(LastError(), kErrorAccessDenied);
-  CloseKernelHandle(writeOnly);
-  close(peer);
-  Handle readOnly = OpenAnswered(path, listener, 1, &peer, kGenericRead);
-  EXPECT_FALSE(WriteDeviceFile(readOnly, b, 4, &done));
-  EXPECT_EQ(LastError(), kErrorAccessDenied);
-  EXPECT_FALSE(FlushDeviceFile(readOnly));
-  EXPECT_EQ(LastError(), kErrorAccessDenied);
-  CloseKernelHandle(readOnly);
-  close(peer);
 }
 
 TEST_F(PosixDeviceTest, CloseOnAnotherThreadEndsABlockedRead) {
@@ -382,6 +311,64 @@ TEST_F(PosixDeviceTest, CloseOnAnotherThreadEndsABlockedRead) {
   EXPECT_TRUE(ended.load());
   EXPECT_EQ(error, kErrorInvalidHandle);
   close(peer);
+}
+
+// --- the server's files ----------------------------------------------------------------------
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+// A published unit: its three sockets and its entry, private to this user; the entry holds the
+// device path and is held while the server lives. All of it goes with the server.
+TEST_F(PosixDeviceTest, AServedUnitsFilesArePrivateAndGoWithIt) {
+  testsupport::UnitSetup setup;
+  setup.name = "efis7";
+  setup.publish = true;
+  ASSERT_TRUE(unit.Start(setup)) << unit.ErrorText();
+  const std::string usb = root + "/usb/efis7";
+  EXPECT_EQ(unit.Path(), usb);
+  for (const std::string& socketPath : {usb, usb + "\\PIPE00", usb + "\\PIPE01"}) {
+    EXPECT_EQ(ModeOf(socketPath), static_cast<mode_t>(S_IFSOCK | 0600)) << socketPath;
+  }
+  const std::string entry = root + kClassDir + "/efis7";
+  EXPECT_EQ(ModeOf(entry), static_cast<mode_t>(S_IFREG | 0600));
+  EXPECT_EQ(ModeOf(root + kClassDir), static_cast<mode_t>(S_IFDIR | 0700));
+  std::ifstream in(entry);
+  std::string held;
+  std::getline(in, held);
+  EXPECT_EQ(held, usb);
+  const int fd = open(entry.c_str(), O_RDONLY);
+  EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), -1) << "held by the server";
+  close(fd);
+
+  // A second server of the name is refused while the first lives.
+  testsupport::TestUnit second;
+  EXPECT_FALSE(second.Start(setup));
+  EXPECT_EQ(LastError(), kErrorAlreadyExists);
+  EXPECT_EQ(second.ErrorText(), "POSIX: unit efis7 is already present");
+  unit.Stop();
+  EXPECT_EQ(testsupport::FilesUnder(root), std::vector<std::string>{});
+}
+
+// An entry no one holds was left by a unit that died: the next server of its name takes it over.
+TEST_F(PosixDeviceTest, AStaleEntryIsTakenOverAndBadNamesAreRefused) {
+  Entry("efis0", "/dev/stale", false);
+  testsupport::UnitSetup setup;
+  setup.name = "efis0";
+  setup.publish = true;
+  ASSERT_TRUE(unit.Start(setup)) << unit.ErrorText();
+  EXPECT_EQ(Enumerate(kDigcfPresent | kDigcfDeviceInterface),
+            std::vector<std::string>{unit.Path()});
+  unit.Stop();
+  for (const std::string& bad :
+       {std::string(".hidden"), std::string("a/b"), std::string("a\\b"), std::string(65, 'x')}) {
+    setup.name = bad;
+    testsupport::TestUnit refused;
+    EXPECT_FALSE(refused.Start(setup)) << bad;
+    EXPECT_EQ(LastError(), kErrorInvalidName) << bad;
+  }
 }
 
 // --- threads ---------------------------------------------------------------------------------
@@ -442,17 +429,14 @@ TEST_F(PosixDeviceTest, ThreadRunsItsBodyAndItsHandleGoesWithTheKill) {
   EXPECT_EQ(LastError(), kErrorInvalidParameter);
 
   // A device handle is no thread: refused, and left open.
-  int peer = -1;
-  Handle pipe = OpenReadPipe(&peer);
+  Handle pipe = OpenReadPipe();
   EXPECT_FALSE(KillThread(pipe));
   EXPECT_EQ(LastError(), kErrorInvalidHandle);
   EXPECT_TRUE(CloseKernelHandle(pipe));
-  close(peer);
 }
 
 TEST_F(PosixDeviceTest, KillEndsABlockedReadAndTheNextReaderGetsTheFrame) {
-  int peer = -1;
-  Handle pipe = OpenReadPipe(&peer);
+  Handle pipe = OpenReadPipe();
   ASSERT_NE(pipe, kInvalidHandle);
 
   ThreadProbe first(pipe);
@@ -468,7 +452,7 @@ TEST_F(PosixDeviceTest, KillEndsABlockedReadAndTheNextReaderGetsTheFrame) {
   EXPECT_TRUE(first.killedSeen);
 
   const std::uint8_t frame[12] = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
-  ASSERT_EQ(send(peer, frame, sizeof frame, 0), 12);
+  ASSERT_TRUE(unit.Send(testsupport::Frame(frame, frame + 12)));
   ThreadProbe next(pipe);
   Handle nextThread = next.Start();
   ASSERT_TRUE(Ended(next));
@@ -477,14 +461,12 @@ TEST_F(PosixDeviceTest, KillEndsABlockedReadAndTheNextReaderGetsTheFrame) {
   EXPECT_EQ(std::memcmp(next.frame, frame, 12), 0);
   EXPECT_TRUE(KillThread(nextThread));
   EXPECT_TRUE(CloseKernelHandle(pipe));
-  close(peer);
 }
 
 TEST_F(PosixDeviceTest, AKilledThreadTakesNoWaitingFrameAndItsPauseEndsEarly) {
-  int peer = -1;
-  Handle pipe = OpenReadPipe(&peer);
+  Handle pipe = OpenReadPipe();
   const std::uint8_t frame[6] = {2, 0, 1, 6, 0x94, 0x27};
-  ASSERT_EQ(send(peer, frame, sizeof frame, 0), 6);
+  ASSERT_TRUE(unit.Send(testsupport::Frame(frame, frame + 6)));  // in the socket: it waits there
 
   // A frame waits; the thread is killed in a long pause and then reads.
   ThreadProbe killed(pipe, 600000);
@@ -509,7 +491,6 @@ TEST_F(PosixDeviceTest, AKilledThreadTakesNoWaitingFrameAndItsPauseEndsEarly) {
   PauseThread(20);
   EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
   EXPECT_TRUE(CloseKernelHandle(pipe));
-  close(peer);
 }
 
 }  // namespace

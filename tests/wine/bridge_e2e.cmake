@@ -2,7 +2,7 @@
 # program serves and publishes through SetupAPI; and the exe's version resource and icon.
 if(WIN32)
   add_executable(bridge-e2e-wine-tests ${CMAKE_CURRENT_LIST_DIR}/bridge_e2e_test.cpp)
-  target_link_libraries(bridge-e2e-wine-tests PRIVATE korvan_efis_device korvan_efis_check
+  target_link_libraries(bridge-e2e-wine-tests PRIVATE korvan_test_unit korvan_efis_check
                         korvan_simlink korvan_platform korvan_test_support user32 comctl32 version
                         ntdll GTest::gtest_main)
   target_compile_definitions(bridge-e2e-wine-tests PRIVATE

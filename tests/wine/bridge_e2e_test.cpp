@@ -1,5 +1,5 @@
 // korvan-bridge.exe end to end under Wine, beside korvan-sim.exe (owning "UIPCMAIN", then
-// "FS98MAIN") and an EFIS unit served by this program (standins/efis/win32_efis_device.h), which
+// "FS98MAIN") and an EFIS unit served by this program (tests/support/test_unit.h), which
 // the bridge finds through its own SetupAPI discovery. Everything is read from outside the
 // bridge, as another program on the desktop would: its windows through window messages, its
 // frames at the unit's pipes, its simulator writes in korvan-sim's record, its threads and
@@ -32,9 +32,9 @@
 
 #include "simlink/SimLinkClient.h"
 #include "standins/efis/frame_check.h"
-#include "standins/efis/win32_efis_device.h"
 #include "tests/support/child_process.h"
 #include "tests/support/log_home.h"
+#include "tests/support/test_unit.h"
 #include "tests/wine/bridge_window.h"
 #include "tests/wine/wine_handles.h"
 
@@ -295,54 +295,17 @@ std::string Describe(const HandleTypes& types) {
 
 // ---- The EFIS unit ----
 
-class Unit {
- public:
-  Unit()
-      : device_([this](const std::uint8_t* frame, std::size_t size) { Took(frame, size); },
-                [this](efisunit::UnitPipe pipe, bool opened) { Changed(pipe, opened); }) {}
+using Unit = testsupport::TestUnit;
 
-  bool Start(std::string* error) { return device_.Start({}, error); }
-  void Stop() { device_.Stop(); }
-  bool Send(const Frame& frame) { return device_.Send(frame.data(), frame.size(), kWaitMs); }
-
-  std::vector<Frame> Frames() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frames_;
+// The unit's opens and closes, without its frames, sorted.
+Lines ChannelEvents(Unit& unit) {
+  Lines events;
+  for (const std::string& event : unit.Events()) {
+    if (event.rfind("frame ", 0) != 0) events.push_back(event);
   }
-  std::size_t FrameCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frames_.size();
-  }
-  // The frames of one type since the `from`th frame.
-  std::vector<Frame> FramesOfType(std::uint8_t type, std::size_t from = 0) {
-    std::vector<Frame> found;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t i = from; i < frames_.size(); ++i) {
-      if (frames_[i].size() > 3 && frames_[i][3] == type) found.push_back(frames_[i]);
-    }
-    return found;
-  }
-  Lines Events() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events_;
-  }
-
- private:
-  void Took(const std::uint8_t* frame, std::size_t size) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    frames_.emplace_back(frame, frame + size);
-  }
-  void Changed(efisunit::UnitPipe pipe, bool opened) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    events_.push_back(std::string(opened ? "open " : "close ") +
-                      (pipe == efisunit::UnitPipe::ToBridge ? "PIPE00" : "PIPE01"));
-  }
-
-  std::mutex mutex_;
-  std::vector<Frame> frames_;
-  Lines events_;
-  efisunit::Win32EfisDevice device_;
-};
+  std::sort(events.begin(), events.end());
+  return events;
+}
 
 // Servo frames at about 20 Hz, each once the bridge has read the one before, while it runs.
 class ServoSender {
@@ -355,7 +318,7 @@ class ServoSender {
           std::lock_guard<std::mutex> lock(mutex_);
           frame = frame_;
         }
-        unit_.Send(frame);
+        unit_.Send(frame, kWaitMs);
         Sleep(50);
       }
     });
@@ -403,8 +366,9 @@ class BridgeE2E : public ::testing::TestWithParam<Setting> {
     ASSERT_TRUE(testsupport::MakeFolders(logHome_->Folder()));
     ASSERT_TRUE(testsupport::WriteWholeFile(log_ + ".1", "older run\r\n"));
     ASSERT_TRUE(testsupport::WriteWholeFile(log_, "previous run\r\n"));
-    std::string error;
-    ASSERT_TRUE(unit_.Start(&error)) << error;
+    testsupport::UnitSetup published;
+    published.publish = true;
+    ASSERT_TRUE(unit_.Start(published)) << unit_.ErrorText();
     StartSim();
     debugViewer_ = std::make_unique<DebugViewer>();
     ASSERT_TRUE(debugViewer_->Ready()) << GetLastError();
@@ -523,7 +487,7 @@ class BridgeE2E : public ::testing::TestWithParam<Setting> {
         2, 0, 1, 6, static_cast<std::uint8_t>(tenths), static_cast<std::uint8_t>(tenths >> 8)};
     const std::size_t from = unit_.FrameCount();
     if (!WaitUntil([&] { return !unit_.FramesOfType(0, from).empty(); })) return false;
-    if (!unit_.Send(qnh)) return false;
+    if (!unit_.Send(qnh, kWaitMs)) return false;
     return WaitUntil([&] { return SimWroteLast(0x0330, hex); }, 3000);
   }
 
@@ -580,9 +544,7 @@ TEST_P(BridgeE2E, ConnectsBothLinksAndSendsTheFirstCycleByteForByteAsTheLinuxBri
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(Hex(frames[i]), Hex(expected[i])) << "frame " << i;
   }
-  Lines events = unit_.Events();
-  std::sort(events.begin(), events.end());
-  EXPECT_EQ(events, (Lines{"open PIPE00", "open PIPE01"}));
+  EXPECT_EQ(ChannelEvents(unit_), (Lines{"open PIPE00", "open PIPE01", "open device"}));
   EXPECT_TRUE(WaitUntil([this] { return Label7() == "AutoPilot is not engaged"; })) << Label7();
 
   // The log file in its folder of any script: the previous run moved to .log.1, the older one
@@ -694,7 +656,7 @@ TEST_P(BridgeE2E, TheWatchdogRestartsTheSilentReaderWithTheHandlesFlat) {
   ASSERT_NE(process, nullptr);
   // One servo frame arms the watchdog; then the unit falls silent, and the bridge kills its
   // blocked reader and starts another about once a second.
-  ASSERT_TRUE(unit_.Send(ServoFrame(0, 7000, 0, 7000)));
+  ASSERT_TRUE(unit_.Send(ServoFrame(0, 7000, 0, 7000), kWaitMs));
   std::set<std::pair<DWORD, ULONGLONG>> seen = ThreadsOf(bridge_.ProcessId());
   int restarts = 0;
   auto countRestarts = [&] {
@@ -789,9 +751,8 @@ TEST_P(BridgeE2E, ClosingTheWindowEndsTheProcessWithItsHandlesClosed) {
   EXPECT_NE(LastBatch(), Lines{"id 2 offset 0x310A size 1 data 00"});
   // Its pipes were closed, and its atom deleted (a global atom outlives its process).
   EXPECT_TRUE(WaitUntil([&] {
-    Lines events = unit_.Events();
-    std::sort(events.begin(), events.end());
-    return events == Lines{"close PIPE00", "close PIPE01", "open PIPE00", "open PIPE01"};
+    return ChannelEvents(unit_) == Lines{"close PIPE00", "close PIPE01", "close device",
+                                         "open PIPE00",  "open PIPE01",  "open device"};
   }));
   EXPECT_EQ(GlobalFindAtomA(areaName), 0) << areaName;
   HANDLE area = OpenFileMappingA(FILE_MAP_READ, FALSE, areaName);
@@ -841,9 +802,7 @@ TEST_P(BridgeE2E, ASecondStartExitsAndBringsTheFirstForward) {
   EXPECT_TRUE(WindowsOf(second.ProcessId(), nullptr).empty());
   // Untouched: one handshake at the module, one opener of each pipe, the same log.
   EXPECT_EQ(SimWrites(0x330A).size(), 1u);
-  Lines events = unit_.Events();
-  std::sort(events.begin(), events.end());
-  EXPECT_EQ(events, (Lines{"open PIPE00", "open PIPE01"}));
+  EXPECT_EQ(ChannelEvents(unit_), (Lines{"open PIPE00", "open PIPE01", "open device"}));
   EXPECT_EQ(Log(), kConnectedLog);
   const std::size_t before = unit_.FrameCount();
   EXPECT_TRUE(WaitUntil([&] { return !unit_.FramesOfType(11, before).empty(); }))

@@ -1,12 +1,14 @@
 // The EFIS reader of the Windows build, for real under Wine: the reader thread reads servo and
-// QNH frames from a message-mode named pipe standing for \PIPE00, TerminateThread abandons its
-// blocked read, and the window's close kills the reader before it closes the handles.
+// QNH frames from a unit served by the test (tests/support/test_unit.h, message-mode named
+// pipes), TerminateThread abandons its blocked read, and the window's close kills the reader
+// before it closes the handles.
 #include <windows.h>
 // windows.h first.
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -21,22 +23,12 @@
 #include "efis/EfisReader.h"
 #include "efis/SharedState.h"
 #include "platform/null/null_toolkit.h"
-#include "tests/wine/efis_pipes.h"
+#include "tests/support/test_unit.h"
 #include "tests/wine/wine_handles.h"
 
 namespace {
 
-using Frame = std::vector<std::uint8_t>;
-
-// The unit's ends of the device pipe and its two pipes.
-struct Unit : EfisPipes {
-  Unit() : EfisPipes("korvan-reader-") {}
-  bool Send(const Frame& frame) const {
-    DWORD put = 0;
-    return WriteFile(toBridge, frame.data(), static_cast<DWORD>(frame.size()), &put, nullptr) &&
-           put == frame.size();
-  }
-};
+using testsupport::Frame;
 
 Frame Qnh(std::uint16_t tenths) {
   return {2, 0, 1, 6, static_cast<std::uint8_t>(tenths), static_cast<std::uint8_t>(tenths >> 8)};
@@ -87,7 +79,7 @@ class EfisReaderWine : public ::testing::Test {
   void SetUp() override {
     ResetSharedState();
     EfisAttachWindow(nullptr, nullptr);
-    ASSERT_TRUE(unit.Made()) << GetLastError();
+    ASSERT_TRUE(unit.Start()) << unit.ErrorText();
   }
   void TearDown() override {
     reader.Kill();
@@ -115,13 +107,14 @@ class EfisReaderWine : public ::testing::Test {
 
   // The bridge's side opens the unit's device and pipes.
   void Open() {
-    EfisLink.DevicePath = unit.base;
+    EfisLink.DevicePath = unit.Path();
     EfisLink.EfisConnected = true;
     EfisOpenChannels();
     ASSERT_TRUE(EfisLink.EfisConnected);
+    ASSERT_TRUE(unit.WaitForEvent("open PIPE00"));  // the unit sends from now on
   }
 
-  Unit unit;
+  testsupport::TestUnit unit;
   TMyThread reader;
   int refusedStarts = 0;
 };
@@ -214,24 +207,22 @@ TEST_F(EfisReaderWine, CloseKillsTheReaderBeforeTheHandlesClose) {
   ASSERT_TRUE(Decoded(10132));
   Sleep(kBackInItsReadMs);  // and waits in its next read
 
-  // The device pipe's end reports the bridge's close of the device handle, the last of three.
-  bool readerGoneAtDeviceClose = false;
-  std::thread watcher([&] {
-    std::uint8_t byte;
-    DWORD got = 0;
-    ReadFile(unit.device, &byte, 1, &got, nullptr);  // fails when the bridge closes its end
-    readerGoneAtDeviceClose = ThreadEnded(readerId);
+  // The unit sees the bridge's close of the device handle, the last of three.
+  std::atomic<bool> readerGoneAtDeviceClose{false};
+  unit.OnEvent([&](const std::string& event) {
+    if (event == "close device") readerGoneAtDeviceClose = ThreadEnded(readerId);
   });
   bool canClose = true;
   Form1->FormCloseQuery(Form1, canClose);
-  watcher.join();
   EXPECT_TRUE(canClose);
-  EXPECT_TRUE(readerGoneAtDeviceClose);
+  EXPECT_TRUE(unit.WaitForEvent("close device"));
+  unit.OnEvent(nullptr);
+  EXPECT_TRUE(readerGoneAtDeviceClose.load());
   EXPECT_EQ(ReaderThread, nullptr);
   EXPECT_EQ(EfisLink.ReadChannel.load(), 0u);
   EXPECT_TRUE(WaitUntil([&] { return ThreadIds().size() == before.size(); }));
-  // The unit's end of PIPE00 has no reader any more.
-  EXPECT_FALSE(unit.Send(Qnh(10000)));
+  // PIPE00 has no reader any more.
+  EXPECT_FALSE(unit.Send(Qnh(10000), 10000));
 
   NullToolkitReset();
   Form1 = nullptr;

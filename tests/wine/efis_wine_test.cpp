@@ -1,5 +1,6 @@
-// The EFIS channels of the Windows build, for real under Wine: a test unit made of message-mode
-// named pipes stands for the device and its two pipes; SetupAPI is asked for real too.
+// The EFIS channels of the Windows build, for real under Wine: a unit served by the test
+// (tests/support/test_unit.h, message-mode named pipes) stands for the device and its two pipes;
+// SetupAPI is asked for real too, and takes only this build's record sizes.
 #include <windows.h>
 // windows.h first.
 #include <gtest/gtest.h>
@@ -8,9 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "efis/EfisFrames.h"
@@ -18,61 +17,14 @@
 #include "platform/device.h"
 #include "platform/toolkit.h"
 #include "standins/efis/frame_check.h"
-#include "tests/wine/efis_pipes.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_unit.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
-using Frame = std::vector<std::uint8_t>;
-
-constexpr platform::DeviceClassGuid kEfisClass = {
-    0x0577ABC6, 0xB5F2, 0x4025, {0x82, 0x30, 0xAA, 0x4F, 0x8C, 0x0E, 0x9E, 0x60}};
-
-// The unit: the device pipe, PIPE00 (the unit writes, the bridge reads) and PIPE01 (the bridge
-// writes). A thread takes the frames arriving on PIPE01, whole, and after `dropAfter` of them
-// closes that pipe as an unplugged unit would.
-class PipeUnit : public EfisPipes {
- public:
-  explicit PipeUnit(int dropAfter) : EfisPipes("korvan-efis-"), dropAfter_(dropAfter) {}
-  ~PipeUnit() {
-    EfisCloseHandles();  // the bridge's close ends a read the unit still waits in
-    if (reader_.joinable()) reader_.join();
-  }
-  // After the bridge has opened the pipes.
-  void StartReading() {
-    reader_ = std::thread([this] {
-      std::uint8_t buffer[512];
-      for (int n = 0; n < dropAfter_; ++n) {
-        DWORD got = 0;
-        if (!ReadFile(fromBridge, buffer, sizeof buffer, &got, nullptr)) break;
-        std::lock_guard<std::mutex> lock(mutex_);
-        frames_.emplace_back(buffer, buffer + got);
-      }
-      DisconnectNamedPipe(fromBridge);
-      CloseHandle(fromBridge);
-      fromBridge = INVALID_HANDLE_VALUE;
-    });
-  }
-  void WaitDropped() { reader_.join(); }
-  // The frames taken so far, once there are `count` of them (or after 60 s).
-  std::vector<Frame> Frames(std::size_t count = 0) {
-    for (int i = 0; i < 6000 && count > 0; ++i) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (frames_.size() >= count) break;
-      }
-      Sleep(10);
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frames_;
-  }
-
- private:
-  int dropAfter_;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::vector<Frame> frames_;
-};
+using testsupport::Frame;
+using testsupport::kEfisClass;
 
 Frame Header(int type, int size) {
   Frame f(size, 0);
@@ -109,12 +61,17 @@ class EfisWineTest : public ::testing::Test {
     EfisCloseHandles();
     EfisAttachWindow(nullptr, nullptr);
   }
-  // Opens both channels to the unit's pipes, as a click on "Reconnect to EFIS " would.
-  void OpenChannelsTo(const PipeUnit& unit) {
-    EfisLink.DevicePath = unit.base;
+  // Serves the unit (one that never reads PIPE01 when `held`) and opens both channels to its
+  // pipes, as a click on "Reconnect to EFIS " would.
+  void OpenChannels(bool held = false) {
+    ASSERT_TRUE(unit.Start()) << unit.ErrorText();
+    unit.Hold(held);
+    EfisLink.DevicePath = unit.Path();
     EfisLink.EfisConnected = true;
     EfisOpenChannels();
+    ASSERT_TRUE(EfisLink.EfisConnected);
   }
+  testsupport::TestUnit unit;
   TMemo log{nullptr};
   TButton button{nullptr};
 };
@@ -145,21 +102,55 @@ TEST_F(EfisWineTest, SetupApiTakesOnlyTheRecordSizeOfThisBuild) {
   EXPECT_FALSE(EfisLink.EfisConnected);
 }
 
-TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
-  PipeUnit unit(1000);
-  ASSERT_TRUE(unit.Made()) << GetLastError();
-  EfisLink.DevicePath = unit.base;
-  EfisLink.EfisConnected = true;
-  EfisOpenChannels();
-  ASSERT_EQ(log.Lines.All(), (Lines{"EFIS data read channel OK", "EFIS data write channel OK"}));
-  ASSERT_TRUE(EfisLink.EfisConnected);
-  ASSERT_TRUE(EfisHandleOpen(EfisLink.DeviceHandle));
-  // The pipes take one opener each.
-  EXPECT_EQ(platform::OpenDeviceFile((unit.base + "\\PIPE00").c_str(), platform::kGenericRead, 0,
-                                     platform::kOpenExisting, 0),
-            platform::kInvalidHandle);
+// The paths of the EFIS interfaces present now.
+Lines Present() {
+  Lines paths;
+  platform::DeviceInfoSet set = platform::OpenDeviceInterfaceSet(
+      kEfisClass, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
+  platform::DeviceInterfaceData data{};
+  data.cbSize = platform::kDeviceInterfaceDataSize;
+  for (std::uint32_t i = 0; platform::EnumDeviceInterface(set, kEfisClass, i, &data); ++i) {
+    alignas(8) char detail[1024];
+    std::memcpy(detail, &platform::kDeviceInterfaceDetailSize, 4);
+    if (platform::GetDeviceInterfaceDetail(set, &data, detail, sizeof detail, nullptr))
+      paths.emplace_back(detail + platform::kDeviceInterfaceDetailPathOffset);
+  }
+  platform::CloseDeviceInterfaceSet(set);
+  return paths;
+}
 
-  unit.StartReading();
+// A unit that is killed cannot withdraw its interface; its link goes with it, and the next
+// unit's start removes the entry, so the bridge never keeps finding a unit that has gone.
+TEST_F(EfisWineTest, AKilledUnitsInterfaceGoesWithTheNextStart) {
+  testsupport::ChildProcess killed;
+  const std::string name = testsupport::UniqueUnitName("killed");
+  ASSERT_TRUE(killed.Start(KORVAN_EFIS_EXE, {"--unit", name, "--panel", "none"}))
+      << killed.ErrorText();
+  ASSERT_TRUE(killed.WaitForLine("korvan-efis ready", 60000));
+  const Lines ready = killed.Lines();
+  const std::string line = ready.front();
+  const std::string path = line.substr(line.find(", device ") + 9);
+  EXPECT_EQ(Present(), Lines{path});
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, killed.ProcessId());
+  ASSERT_NE(process, nullptr);
+  ASSERT_TRUE(TerminateProcess(process, 9));
+  WaitForSingleObject(process, 60000);
+  CloseHandle(process);
+  EXPECT_EQ(Present(), Lines{path}) << "nobody has removed it yet";
+
+  testsupport::UnitSetup published;
+  published.publish = true;
+  ASSERT_TRUE(unit.Start(published)) << unit.ErrorText();
+  EXPECT_EQ(Present(), Lines{unit.Path()});
+  unit.Stop();
+  EXPECT_EQ(Present(), Lines{});
+}
+
+TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
+  OpenChannels();
+  ASSERT_EQ(log.Lines.All(), (Lines{"EFIS data read channel OK", "EFIS data write channel OK"}));
+  ASSERT_TRUE(EfisHandleOpen(EfisLink.DeviceHandle));
+
   InitEfisFrames();
   SendAttitudeFrame();  // flushed: returns once the unit has read it
   SendGpsFrames();
@@ -180,7 +171,8 @@ TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
       Header(6, 6),
       Header(15, 20),
       engine1};
-  const std::vector<Frame> frames = unit.Frames(expected.size());
+  ASSERT_TRUE(unit.WaitForFrames(expected.size()));
+  const std::vector<Frame> frames = unit.Frames();
   ASSERT_EQ(frames.size(), expected.size());
   for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(Hex(frames[i]), Hex(expected[i]));
   for (const Frame& f : frames) {  // and as the unit's own reading of the catalogue has them
@@ -190,60 +182,23 @@ TEST_F(EfisWineTest, ChannelsOpenAndFramesTravelWhole) {
   }
 
   // A frame from the unit arrives whole in one read.
-  const std::uint8_t servo[12] = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
-  DWORD put = 0;
-  ASSERT_TRUE(WriteFile(unit.toBridge, servo, sizeof servo, &put, nullptr));
+  const Frame servo = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
+  ASSERT_TRUE(unit.Send(servo));
   std::uint8_t input[64] = {};
   std::uint32_t got = 0;
   ASSERT_TRUE(platform::ReadDeviceFile(EfisLink.ReadChannel.load(), input, 64, &got));
-  ASSERT_EQ(got, 12u);
-  EXPECT_EQ(std::memcmp(input, servo, 12), 0);
-}
-
-// The unit's driver hands over one transfer per read, as a message-mode read of a named pipe
-// does: a message longer than the reader's 64 bytes is one frame, its tail never one of its own.
-TEST_F(EfisWineTest, AMessageLongerThanTheReadIsOneFrameAndItsTailIsDropped) {
-  PipeUnit unit(0);
-  ASSERT_TRUE(unit.Made()) << GetLastError();
-  // Message read mode needs the right to set the handle's state: the test's own open.
-  const platform::Handle read = platform::OpenDeviceFile(
-      (unit.base + "\\PIPE00").c_str(), platform::kGenericRead | FILE_WRITE_ATTRIBUTES, 0,
-      platform::kOpenExisting, 0);
-  ASSERT_NE(read, platform::kInvalidHandle) << GetLastError();
-  DWORD mode = PIPE_READMODE_MESSAGE;
-  ASSERT_TRUE(SetNamedPipeHandleState(reinterpret_cast<HANDLE>(read), &mode, nullptr, nullptr));
-  // 300 bytes whose tail, read on its own, would decode as a servo frame; then a QNH frame.
-  std::vector<std::uint8_t> longFrame(300, 0);
-  for (std::size_t i = 0; i < longFrame.size(); ++i) longFrame[i] = static_cast<std::uint8_t>(i);
-  const std::uint8_t servoAt64[12] = {8, 0, 1, 14, 3, 0, 0x36, 0x58, 0, 0, 0x0A, 0x78};
-  std::memcpy(longFrame.data() + 64, servoAt64, sizeof servoAt64);
-  const std::uint8_t qnh[6] = {2, 0, 1, 6, 0x94, 0x27};
-  DWORD put = 0;
-  ASSERT_TRUE(WriteFile(unit.toBridge, longFrame.data(), 300, &put, nullptr));
-  ASSERT_TRUE(WriteFile(unit.toBridge, qnh, sizeof qnh, &put, nullptr));
-
-  std::uint8_t input[64] = {};
-  std::uint32_t got = 0;
-  ASSERT_TRUE(platform::ReadDeviceFile(read, input, 64, &got)) << GetLastError();
-  ASSERT_EQ(got, 64u);
-  EXPECT_EQ(std::memcmp(input, longFrame.data(), 64), 0);
-  ASSERT_TRUE(platform::ReadDeviceFile(read, input, 64, &got)) << GetLastError();
-  ASSERT_EQ(got, 6u) << "the next read is the next frame, not the tail of the long one";
-  EXPECT_EQ(std::memcmp(input, qnh, 6), 0);
-  platform::CloseKernelHandle(read);
+  EXPECT_EQ(Frame(input, input + got), servo);
 }
 
 TEST_F(EfisWineTest, WriteToAClosedPipeIsASendFailure) {
-  PipeUnit unit(2);
-  ASSERT_TRUE(unit.Made());
-  OpenChannelsTo(unit);
-  ASSERT_TRUE(EfisLink.EfisConnected);
+  OpenChannels();
   button.SetEnabled(false);
-  unit.StartReading();
   InitEfisFrames();
   SendQnhFrame();
   SendQnhFrame();
-  unit.WaitDropped();  // the unit has gone
+  ASSERT_TRUE(unit.WaitForFrames(2));
+  unit.Drop();  // the unit has gone
+  ASSERT_TRUE(unit.WaitForEvent("close PIPE01"));
   SendAttitudeFrame();
   EXPECT_EQ(log.Lines.All(), (Lines{"EFIS data read channel OK", "EFIS data write channel OK",
                                     "Cannot send attitude to USB, EFIS disconnected"}));
@@ -251,16 +206,13 @@ TEST_F(EfisWineTest, WriteToAClosedPipeIsASendFailure) {
   EXPECT_TRUE(button.Enabled());
   SendSensorFrame();
   EXPECT_EQ(log.Lines.Count(), 3u);
-  EXPECT_EQ(unit.Frames().size(), 2u);
+  EXPECT_EQ(unit.FrameCount(), 2u);
 }
 
 // A unit that stops reading its pipe: once the pipe's buffer is full a write would wait for as
 // long as the unit hangs. It is cancelled after the bound and fails as an unplugged unit's does.
 TEST_F(EfisWineTest, AWriteTheUnitDoesNotTakeFailsWithinTheBound) {
-  PipeUnit unit(1000);  // never reads
-  ASSERT_TRUE(unit.Made());
-  OpenChannelsTo(unit);
-  ASSERT_TRUE(EfisLink.EfisConnected);
+  OpenChannels(true);
   button.SetEnabled(false);
   InitEfisFrames();
   int sent = 0;
@@ -287,10 +239,7 @@ TEST_F(EfisWineTest, AWriteTheUnitDoesNotTakeFailsWithinTheBound) {
 // A named pipe's flush waits until the unit has read everything; it is bounded as a write is,
 // and its failure changes nothing (the next write says whether the unit is there).
 TEST_F(EfisWineTest, AFlushTheUnitDoesNotAnswerEndsWithinTheBound) {
-  PipeUnit unit(1000);  // never reads
-  ASSERT_TRUE(unit.Made());
-  OpenChannelsTo(unit);
-  ASSERT_TRUE(EfisLink.EfisConnected);
+  OpenChannels(true);
   InitEfisFrames();
   const ULONGLONG start = GetTickCount64();
   SendAttitudeFrame();

@@ -1,5 +1,4 @@
-// korvan-efis's outputs on POSIX: keys from the terminal, frames on the PIPE00 socket.
-#include <sys/socket.h>
+// korvan-efis's keys on POSIX: from the terminal, one at a time, or from a pipe.
 #include <termios.h>
 #include <unistd.h>
 
@@ -44,11 +43,6 @@ void UnitOutputs::KeysReady(std::uint64_t now) {
     return;
   }
   for (ssize_t k = 0; k < n; ++k) TakeKey(keys[k], now);
-}
-
-void UnitOutputs::Send(int conn, const std::uint8_t* frame, std::size_t size, long* sent) {
-  const ssize_t n = send(conn, frame, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-  Sent(n == static_cast<ssize_t>(size), frame, size, sent);
 }
 
 }  // namespace efisunit

@@ -5,5 +5,5 @@ if(NOT WIN32)
                    ${CMAKE_CURRENT_LIST_DIR}/efis_panel_window.sh $<TARGET_FILE:korvan-efis>
                    $<TARGET_FILE:x11-delete-window> ${PROJECT_SOURCE_DIR}/tests/data/efis-frames.rec)
   set_tests_properties(efis-panel-window PROPERTIES LABELS gui TIMEOUT 120
-    ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/gtk_lsan.supp")
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/gui/gtk_lsan.supp")
 endif()
