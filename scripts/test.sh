@@ -11,10 +11,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-STEPS=(deps linux-build soak-start linux-test e2e bench tsan fuzz windows-build wine-prefix
-  windows-test soak-verdict)
+STEPS=(deps function-length linux-build soak-start linux-test e2e bench tsan fuzz windows-build
+  wine-prefix windows-test soak-verdict)
 
 step_deps() { scripts/install-deps.sh test; }
+
+# No function of the product over 60 lines (pmccabe, scripts/function-length.sh).
+step_function-length() { scripts/function-length.sh; }
 
 step_linux-build() {
   cmake --preset linux

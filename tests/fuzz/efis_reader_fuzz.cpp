@@ -4,10 +4,13 @@
 // PollEfisInput as the reader thread gets them, and through DecodeEfisInput in a buffer of
 // exactly their length (the address sanitizer sees any byte read past them).
 //
-// Checked, from the frame layouts written out here: a QNH frame (byte 2 = 1, type 6, at least
-// 6 bytes) sets the held setting to tenths x 16 / 10 and raises its flag; a servo frame (type
-// 14, at least 12 bytes) sets the positions, modes and engagement; anything else changes no
-// shared value at all.
+// Checked, from the frame layouts: a QNH frame (byte 2 = 1, type 6, at least 6 bytes) sets the
+// held setting to tenths x 16 / 10 and raises its flag; a servo frame (type 14, at least 12
+// bytes) sets the positions, modes and engagement, and the commands korvan-efis's own mapping
+// expects of its positions (standins/efis/efis_autopilot.h, written apart from the bridge);
+// anything else changes no shared value at all. An input longer than one read and the
+// engagement byte instead describes a frame that korvan-efis's own encoder makes
+// (standins/efis/efis_outputs.h): the bridge must read back exactly what the unit put in.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +22,8 @@
 #include "efis/SharedState.h"
 #include "platform/device.h"
 #include "platform/thread.h"
+#include "standins/efis/efis_autopilot.h"
+#include "standins/efis/efis_outputs.h"
 #include "tests/fuzz/fuzz_support.h"
 
 // What EfisReader.cpp uses of the rest of the EFIS link, and the read it makes.
@@ -70,10 +75,9 @@ void Prime(std::uint8_t engaged) {
   PitchServoMode.store(98);
 }
 
+// The command the unit expects for a position.
 std::int16_t Command(std::uint16_t position) {
-  // 16384 - (position - 1400) x 2048 / 700, truncated, low 16 bits as signed.
-  const long quotient = (static_cast<long>(position) - 1400) * 2048 / 700;
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>((16384 - quotient) & 0xFFFF));
+  return static_cast<std::int16_t>(efisunit::CommandForPosition(position));
 }
 
 void CheckDecoded(const std::uint8_t* bytes, std::size_t size, const Shared& before,
@@ -133,8 +137,48 @@ bool WaitForManualEvent(Handle) {
 }
 }  // namespace platform
 
+// A frame the unit's encoder makes from the input's first bytes: a servo frame with its modes
+// and positions (0..16383), or a QNH frame; the bridge reads back what went in.
+void CheckUnitsOwnFrame(const std::uint8_t* data) {
+  const std::uint8_t engaged = data[0] & 1;
+  Prime(engaged);
+  if (data[0] & 2) {
+    const long tenths = data[1] | data[2] << 8;
+    std::uint8_t frame[efisunit::kQnhFrameBytes];
+    efisunit::MakeQnhFrame(tenths, frame);
+    DecodeEfisInput(frame, sizeof frame);
+    Check(HeldQnh.load() == static_cast<std::uint16_t>(tenths * 16 / 10), "the unit's QNH");
+    return;
+  }
+  efisunit::OutputOptions options;
+  options.bankMode = data[1];
+  options.bankPos = (data[2] << 8 | data[3]) & 0x3FFF;
+  options.pitchMode = data[4];
+  options.pitchPos = (data[5] << 8 | data[6]) & 0x3FFF;
+  std::uint8_t frame[efisunit::kServoFrameBytes];
+  efisunit::MakeServoFrame(options, frame);
+  const Shared before = Now();
+  DecodeEfisInput(frame, sizeof frame);
+  const Shared after = Now();
+  Check(after.bankPos == options.bankPos && after.pitchPos == options.pitchPos,
+        "the unit's positions not read back");
+  Check(after.bankMode == options.bankMode && after.pitchMode == options.pitchMode,
+        "the unit's modes not read back");
+  const bool unitEngaged = options.bankMode == 3 || options.pitchMode == 3;
+  Check(after.engaged == (unitEngaged ? 1 : 0), "the unit's engagement not taken");
+  if (engaged != 0) {
+    Check(after.bankCmd == Command(options.bankPos) && after.pitchCmd == Command(options.pitchPos),
+          "commands not those the unit expects of its positions");
+  } else {
+    Check(after.bankCmd == before.bankCmd, "the engaging frame computed commands");
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > kEfisInputSize + 1) return 0;
+  if (size > kEfisInputSize + 1) {
+    CheckUnitsOwnFrame(data);
+    return 0;
+  }
   // The last byte beyond 64 picks the engagement before the read.
   const std::uint8_t engaged = size == kEfisInputSize + 1 ? data[size - 1] % 2 : size % 2;
   const std::size_t count = size > kEfisInputSize ? kEfisInputSize : size;
