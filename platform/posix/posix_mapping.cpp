@@ -110,14 +110,20 @@ void PauseBriefly() {
   nanosleep(&pause, nullptr);
 }
 
+// The one test of an area's life: true when no other process holds the file open at `fd`, which
+// then is ours exclusively (nobody can take, remove or replace it) and loses its name if that
+// still names it. False, with flock's errno, while someone holds it.
+bool RemoveIfNobodyHolds(int fd, const char* path) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  if (NamesFile(path, fd)) unlink(path);
+  return true;
+}
+
 // Called with AreaLock held.
 void ReleaseArea(Area* area) {
   if (--area->refs > 0) return;
-  // The last holder anywhere gets the lock exclusively and takes the name with it.
-  if (area->path[0] != '\0' && flock(area->fd, LOCK_EX | LOCK_NB) == 0 &&
-      NamesFile(area->path, area->fd)) {
-    unlink(area->path);
-  }
+  // The last holder anywhere takes the name with it.
+  if (area->path[0] != '\0') RemoveIfNobodyHolds(area->fd, area->path);
   close(area->fd);
   *area = Area{};
 }
@@ -164,11 +170,7 @@ enum class Join { Joined, Stale, Busy, Failed };
 // Decides what the existing file open at `fd` is: a live area (joined: we now hold a shared
 // lock on it), a stale one (removed from its name), or a moment of someone else's change.
 Join JoinExisting(int fd, const char* path) {
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-    // Nobody holds it. While we hold it exclusively nobody else can remove or replace it.
-    if (NamesFile(path, fd)) unlink(path);
-    return Join::Stale;
-  }
+  if (RemoveIfNobodyHolds(fd, path)) return Join::Stale;
   if (errno != EWOULDBLOCK) return Join::Failed;
   // Held exclusively right now: its last holder is closing it, or a replacer is at work.
   if (flock(fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK ? Join::Busy : Join::Failed;
