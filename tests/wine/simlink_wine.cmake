@@ -1,11 +1,6 @@
-# Windows only: the real Win32 IPC backend, and the simulator link against korvan-sim.exe in
-# another process, both run under Wine by the cross-compiling emulator.
+# Windows only: the simulator link against korvan-sim.exe in another process, run under Wine by
+# the cross-compiling emulator.
 if(WIN32)
-  add_executable(win32-ipc-wine-tests ${CMAKE_CURRENT_LIST_DIR}/win32_ipc_test.cpp)
-  target_link_libraries(win32-ipc-wine-tests PRIVATE korvan_platform GTest::gtest_main)
-  gtest_discover_tests(win32-ipc-wine-tests DISCOVERY_MODE PRE_TEST
-                       PROPERTIES LABELS wine TIMEOUT 120)
-
   add_executable(simlink-wine-tests ${CMAKE_CURRENT_LIST_DIR}/simlink_wine_test.cpp)
   target_link_libraries(simlink-wine-tests PRIVATE korvan_simlink korvan_platform
                         korvan_test_support GTest::gtest_main)
