@@ -1,6 +1,8 @@
-// The simulator link against korvan-sim when something goes wrong on the module's side or in
-// the shared namespace: a module that falls silent, an area cut short under the link, an area
-// name another live process holds, names and files that lead out of the namespace.
+// What the simulator link meets on POSIX alone, against korvan-sim: the module's connections
+// (one lookup of the area for all of a connection's batches, replies to connections that are
+// gone), a module that falls silent, and the shared namespace: an area cut short under the link,
+// an area name another live process holds, names and files that lead out of the namespace. What
+// both backends share is tests/contract/simlink_contract_test.cpp.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,19 +14,44 @@
 #include <cstdio>
 
 #include "platform/ipc.h"
-#include "tests/integration/simlink_sim_fixture.h"
+#include "tests/contract/simlink_fixture.h"
 
 namespace simtest {
 namespace {
 
 std::string AreaPath(const std::string& runtimeDir) {
-  char name[64];
-  std::snprintf(name, sizeof name, "FsasmLib:IPC:%X:1", static_cast<unsigned>(getpid()));
-  return runtimeDir + "/korvan-win32/mappings/" + name;
+  return runtimeDir + "/korvan-win32/mappings/" + AreaName();
 }
 
-bool ReadQnh(std::uint16_t* qnh, SimResult& code) {
-  return SimLinkRead(0x0330, 2, qnh, code) && SimLinkProcess(code);
+// The module looks the atom and its area up once for the link's connection, not for every
+// message: with the atom's file gone behind its back it still serves the link. The link's close
+// ends the connection, the module lets the area go, and nothing is left.
+TEST_F(SimLinkSimTest, AConnectionsExchangesNeedNoFurtherLookup) {
+  StartSim();
+  Open();
+  char atomFile[16];
+  std::snprintf(atomFile, sizeof atomFile, "/%04X", static_cast<unsigned>(SimLink.AreaAtom));
+  ASSERT_EQ(unlink((runtimeDir_ + "/korvan-win32/atoms" + atomFile).c_str()), 0);
+  for (int round = 0; round < 3; ++round) {
+    std::uint16_t qnh = 0;
+    SimResult code = SimAlreadyOpen;
+    ASSERT_TRUE(ReadQnh(&qnh, code)) << SimResultText[code];
+    EXPECT_EQ(qnh, 16211);
+  }
+  SimLinkClose();
+  EXPECT_EQ(testsupport::FilesUnder(runtimeDir_ + "/korvan-win32/mappings"),
+            std::vector<std::string>{});
+}
+
+// Senders that gave up while the module was busy: every attempt times out, and the module
+// survives replying to closed connections and batches whose area is gone.
+TEST_F(SimLinkSimTest, ADelayBeyondTheTimeoutFailsTheOpenButTheModuleSurvives) {
+  StartSim({"--delay-ms", "600"});
+  SimResult code = SimOkay;
+  EXPECT_FALSE(SimLinkOpen(0, code));
+  EXPECT_EQ(code, SimTimedOut) << SimResultText[code];
+  EXPECT_TRUE(sim_.WaitForLine("no atom", kWaitMs));
+  EXPECT_TRUE(sim_.Running());
 }
 
 // A module that answered the handshake and then hangs: every later exchange costs its ten
@@ -118,8 +145,7 @@ class NameHolder {
 
 TEST_F(SimLinkSimTest, AnAreaNameAnotherLiveProcessHoldsIsRefusedAndADeadOnesIsReplaced) {
   StartSim();
-  const std::string path = AreaPath(runtimeDir_);
-  NameHolder holder(path.substr(path.rfind('/') + 1));
+  NameHolder holder(AreaName());
   ASSERT_TRUE(holder.ready());
   SimResult code = SimOkay;
   EXPECT_FALSE(SimLinkOpen(0, code));
