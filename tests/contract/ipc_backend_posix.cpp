@@ -12,50 +12,30 @@
 
 namespace contract {
 
+const Backend kBackend = {
+    .senderPidTold = true,
+    .handlerSeesSystemMessages = true,
+    .aHeldMessageHoldsTheWindow = false,
+    .heldSenderSentAtStop = false,
+    .heldSenderErrorAtStop = platform::kErrorInvalidWindowHandle,
+    .aViewKeepsTheName = true,
+    .badClassNameError = platform::kErrorInvalidName,
+    .nullMessageNameError = platform::kErrorInvalidParameter,
+    .firstAtomOfAFreshTable = 0xC000,
+};
+
 std::uint32_t SystemProcessId() {
   return static_cast<std::uint32_t>(getpid());
-}
-
-std::uint32_t SenderPidSeen() {
-  return SystemProcessId();
 }
 
 std::uint32_t ViewSizeFor(std::uint32_t size) {
   return size;
 }
 
-bool AViewKeepsTheName() {
-  return true;
-}
-
-std::uint32_t NullMessageNameError() {
-  return platform::kErrorInvalidParameter;
-}
-
-std::uint16_t FirstAtomOfAFreshTable() {
-  return 0xC000;
-}
-
-std::uint32_t BadClassNameError() {
-  return platform::kErrorInvalidName;
-}
-
-bool HandlerSeesSystemMessages() {
-  return true;
-}
-
-bool AHeldMessageHoldsTheWindow() {
-  return false;
-}
-
-HeldSenderAtStop HeldSenderOutcome() {
-  return {false, platform::kErrorInvalidWindowHandle};
-}
-
 bool AtomNamed(const std::string& name) {
-  const std::string dir = platform::posix::NamespaceDir("atoms");
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(platform::posix::NamespaceDir("atoms"), error)) {
     if (entry.path().filename().string()[0] == '.') continue;  // still being made
     std::ifstream in(entry.path(), std::ios::binary);
     if (std::string(std::istreambuf_iterator<char>(in), {}) == name) return true;

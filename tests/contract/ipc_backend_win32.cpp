@@ -5,47 +5,26 @@
 
 namespace contract {
 
+const Backend kBackend = {
+    .senderPidTold = false,
+    .handlerSeesSystemMessages = false,
+    .aHeldMessageHoldsTheWindow = true,
+    .heldSenderSentAtStop = true,
+    .heldSenderErrorAtStop = 0,
+    .aViewKeepsTheName = false,
+    .badClassNameError = platform::kErrorInvalidParameter,
+    .nullMessageNameError = kAnyCode,
+    .firstAtomOfAFreshTable = 0,
+};
+
 std::uint32_t SystemProcessId() {
   return ::GetCurrentProcessId();
-}
-
-std::uint32_t SenderPidSeen() {
-  return 0;
 }
 
 std::uint32_t ViewSizeFor(std::uint32_t size) {
   SYSTEM_INFO system;
   ::GetSystemInfo(&system);
-  const std::uint32_t page = system.dwPageSize;
-  return (size + page - 1) / page * page;
-}
-
-bool AViewKeepsTheName() {
-  return false;
-}
-
-std::uint32_t NullMessageNameError() {
-  return kAnyCode;
-}
-
-std::uint16_t FirstAtomOfAFreshTable() {
-  return 0;
-}
-
-std::uint32_t BadClassNameError() {
-  return platform::kErrorInvalidParameter;
-}
-
-bool HandlerSeesSystemMessages() {
-  return false;
-}
-
-bool AHeldMessageHoldsTheWindow() {
-  return true;
-}
-
-HeldSenderAtStop HeldSenderOutcome() {
-  return {true, 0};
+  return (size + system.dwPageSize - 1) / system.dwPageSize * system.dwPageSize;
 }
 
 bool AtomNamed(const std::string& name) {

@@ -21,6 +21,7 @@
 
 namespace {
 
+using contract::kBackend;
 using namespace platform;
 using testsupport::ServedReply;
 using testsupport::ServedWindow;
@@ -86,8 +87,8 @@ TEST_F(IpcContract, ANameHasOneRegisteredIdWhateverItsCase) {
   }
   SetLastError(0);
   EXPECT_EQ(RegisterMessageName(nullptr), 0u);
-  if (contract::NullMessageNameError() != contract::kAnyCode) {
-    EXPECT_EQ(LastError(), contract::NullMessageNameError());
+  if (kBackend.nullMessageNameError != contract::kAnyCode) {
+    EXPECT_EQ(LastError(), kBackend.nullMessageNameError);
   }
 }
 
@@ -170,7 +171,7 @@ TEST_F(IpcContract, TwoThreadsAddingAtOnceNeverShareAnAtom) {
   }
   EXPECT_EQ(distinct.size(), 2u * kEach);
   // Where atoms are numbered first-free, no value was skipped either.
-  if (const std::uint16_t first = contract::FirstAtomOfAFreshTable(); first != 0) {
+  if (const std::uint16_t first = kBackend.firstAtomOfAFreshTable; first != 0) {
     EXPECT_EQ(*distinct.begin(), first);
     EXPECT_EQ(*distinct.rbegin(), first + 2 * kEach - 1);
   }
@@ -216,7 +217,7 @@ TEST_F(IpcContract, ANamedAreaIsSharedByItsHandlesAndLivesWhileAViewMapsIt) {
   b[1] = 0x77;
   EXPECT_EQ(c[1], 0x77);
   const Handle again = OpenSharedArea(name.c_str());
-  EXPECT_EQ(again != 0, contract::AViewKeepsTheName());
+  EXPECT_EQ(again != 0, kBackend.aViewKeepsTheName);
   if (again != 0) {
     EXPECT_TRUE(CloseKernelHandle(again));
   }
@@ -357,7 +358,7 @@ TEST_F(IpcContract, AClassHasOneWindowAtATimeAndIsFreeOnceItIsDestroyed) {
   for (const char* name : {static_cast<const char*>(nullptr), "", tooLong.c_str()}) {
     SetLastError(0);
     EXPECT_EQ(CreateServerWindow(name, testsupport::AnswerServed, nullptr), nullptr);
-    EXPECT_EQ(LastError(), contract::BadClassNameError()) << (name ? std::strlen(name) : 0);
+    EXPECT_EQ(LastError(), kBackend.badClassNameError) << (name ? std::strlen(name) : 0);
   }
 }
 
@@ -378,7 +379,8 @@ TEST_F(IpcContract, MessagesGoThereAndBackWithTheWholeReply) {
     EXPECT_EQ(s.serving.lastMsg.load(), c.msg);
     EXPECT_EQ(s.serving.lastWParam.load(), c.wParam);
     EXPECT_EQ(s.serving.lastLParam.load(), c.lParam);
-    EXPECT_EQ(s.serving.senderPid.load(), contract::SenderPidSeen());
+    EXPECT_EQ(s.serving.senderPid.load(),
+              (kBackend.senderPidTold ? contract::SystemProcessId() : 0u));
   }
   EXPECT_EQ(s.serving.handled.load(), 5);
   EXPECT_TRUE(SendMessageWithTimeout(s.window, ipc, 1, 1, kAnswerMs, nullptr));  // reply not wanted
@@ -386,7 +388,7 @@ TEST_F(IpcContract, MessagesGoThereAndBackWithTheWholeReply) {
   std::uintptr_t reply = 0xDEAD;
   EXPECT_TRUE(SendMessageWithTimeout(s.window, 0, 0, 0, kAnswerMs, &reply));
   EXPECT_EQ(reply, 0u);
-  EXPECT_EQ(s.serving.handled.load(), contract::HandlerSeesSystemMessages() ? 7 : 6);
+  EXPECT_EQ(s.serving.handled.load(), kBackend.handlerSeesSystemMessages ? 7 : 6);
   EXPECT_TRUE(s.server->Stop());
 }
 
@@ -432,7 +434,7 @@ TEST_F(IpcContract, AnUnansweredMessageTimesOutAndAStopReleasesItsSender) {
   EXPECT_FALSE(SendMessageWithTimeout(s.window, 0xC002, 2, 0, 200, &reply));
   EXPECT_EQ(LastError(), kErrorTimeout);
   EXPECT_EQ(reply, 42u);
-  if (contract::AHeldMessageHoldsTheWindow()) {
+  if (kBackend.aHeldMessageHoldsTheWindow) {
     EXPECT_EQ(s.serving.handled.load(), 1);  // not handed over behind the held one
   } else {
     EXPECT_EQ(s.serving.handled.load(), 2);
@@ -444,12 +446,11 @@ TEST_F(IpcContract, AnUnansweredMessageTimesOutAndAStopReleasesItsSender) {
   RequestServerStop(s.server->window());
   EXPECT_TRUE(ServerStopRequested(s.server->window()));
   holder.join();
-  const contract::HeldSenderAtStop outcome = contract::HeldSenderOutcome();
-  EXPECT_EQ(held.sent, outcome.sent);
-  if (outcome.sent) {
+  EXPECT_EQ(held.sent, kBackend.heldSenderSentAtStop);
+  if (held.sent) {
     EXPECT_EQ(held.reply, 0u);
   } else {
-    EXPECT_EQ(held.error, outcome.error);  // closed, not timed out
+    EXPECT_EQ(held.error, kBackend.heldSenderErrorAtStop);  // closed, not timed out
     EXPECT_EQ(held.reply, 42u);
   }
   EXPECT_TRUE(s.server->Stop());

@@ -14,6 +14,7 @@
 namespace simtest {
 namespace {
 
+using contract::kBackend;
 using testsupport::ChildProcess;
 using testsupport::Stream;
 
@@ -247,7 +248,7 @@ TEST_F(SimLinkContract, NeverAnsweringModuleTimesOutAllTenAttempts) {
   EXPECT_EQ(SimLink.AreaView, nullptr);
   ASSERT_TRUE(sim_.WaitForLine("exchange 1: not answered", kWaitMs));
   // Win32: the first attempt holds the window; the others never reach it.
-  if (!contract::AHeldMessageHoldsTheWindow()) {
+  if (!kBackend.aHeldMessageHoldsTheWindow) {
     ASSERT_TRUE(sim_.WaitForLine("exchange 10: not answered", kWaitMs));
     EXPECT_EQ(sim_.CountLines("not answered"), 10);
   }
@@ -281,7 +282,7 @@ TEST_F(SimLinkContract, AModuleHoldingASenderEndsOnItsStop) {
                                             0, 0, 2 * kWaitMs, &reply);
   });
   EXPECT_TRUE(sim_.WaitForLine("exchange 1: not answered", kWaitMs));
-  const bool held = contract::AHeldMessageHoldsTheWindow();
+  const bool held = kBackend.aHeldMessageHoldsTheWindow;
   EXPECT_EQ(sim_.Stop(held ? 500 : kWaitMs), held ? 137 : 0);
   SimEnded();
   EXPECT_FALSE(sim_.Running());

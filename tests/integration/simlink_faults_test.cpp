@@ -4,9 +4,7 @@
 // an area name another live process holds, names and files that lead out of the namespace. What
 // both backends share is tests/contract/simlink_contract_test.cpp.
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +13,7 @@
 
 #include "platform/ipc.h"
 #include "tests/contract/simlink_fixture.h"
+#include "tests/support/posix_holder.h"
 
 namespace simtest {
 namespace {
@@ -109,49 +108,22 @@ TEST_F(SimLinkSimTest, AnAreaCutShortUnderTheLinkIsBadDataAndANewOpenWorks) {
   }
 }
 
-// A child holding an area of the name this process's link uses, as another live bridge would
-// if process ids were reused while it still ran.
-class NameHolder {
- public:
-  explicit NameHolder(const std::string& name) {
-    int ready[2];
-    if (pipe(ready) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      const platform::Handle area = platform::CreateSharedArea(name.c_str(), 0x8000);
-      const char byte = area != 0 && platform::MapSharedArea(area) != nullptr ? 'y' : 'n';
-      (void)!write(ready[1], &byte, 1);
-      pause();
-      _exit(0);
-    }
-    char byte = 0;
-    ready_ = read(ready[0], &byte, 1) == 1 && byte == 'y';
-    close(ready[0]);
-    close(ready[1]);
-  }
-  ~NameHolder() { Kill(); }
-  bool ready() const { return ready_; }
-  void Kill() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
+// In a child: an area of the name, mapped, as another live bridge would hold this process's if
+// process ids were reused while it still ran; 1 when it was made.
+std::uint32_t TakeArea(const char* name) {
+  const platform::Handle area = platform::CreateSharedArea(name, kSimAreaSize);
+  return area != 0 && platform::MapSharedArea(area) != nullptr;
+}
 
 TEST_F(SimLinkSimTest, AnAreaNameAnotherLiveProcessHoldsIsRefusedAndADeadOnesIsReplaced) {
   StartSim();
-  NameHolder holder(AreaName());
-  ASSERT_TRUE(holder.ready());
+  testsupport::ChildHolder holder(TakeArea, AreaName().c_str());
+  ASSERT_EQ(holder.taken(), 1u);
   SimResult code = SimOkay;
   EXPECT_FALSE(SimLinkOpen(0, code));
   EXPECT_EQ(code, SimNoMapping) << SimResultText[code];
   EXPECT_EQ(SimLink.AreaView, nullptr);
-  holder.Kill();  // it dies holding the area: a stale file nobody holds
+  holder.Release();  // it ends holding the area: a stale file nobody holds
   Open();
   std::uint16_t qnh = 0;
   ASSERT_TRUE(ReadQnh(&qnh, code)) << SimResultText[code];

@@ -34,6 +34,7 @@
 #include "platform/posix/posix_root.h"
 #include "tests/contract/served_window.h"
 #include "tests/support/child_process.h"
+#include "tests/support/posix_holder.h"
 
 namespace {
 
@@ -83,6 +84,20 @@ void LeaveStaleSocket(const std::string& path) {
   const sockaddr_un address = AddressAt(path);
   ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   close(fd);
+}
+
+// A raw server of the class: a listening socket at its place in the root, as another program
+// speaking the contract makes it. -1 when it cannot be made.
+int ListenAs(const std::string& root, const char* className) {
+  if (posix::NamespaceDir("windows").empty()) return -1;
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  const sockaddr_un address = AddressAt(root + "/windows/" + className);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, 4) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 // --- registered messages -------------------------------------------------------------------
@@ -150,35 +165,18 @@ TEST_F(PosixIpc, AtomsOfProcessesThatAreGoneAreTakenAgain) {
   EXPECT_EQ(AddGlobalAtom("next"), 0xC001);
   EXPECT_EQ(Contents(root_ + "/atoms/C002"), "gone");  // reclaimed only when its value is wanted
 
-  // A child that adds an atom and is killed: the value is free again. One that lives keeps it.
+  // A child that adds an atom and ends without deleting it: the value is free again. While it
+  // lives it keeps it.
+  auto addAtom = [](const char* name) -> std::uint32_t { return AddGlobalAtom(name); };
   for (bool lives : {true, false}) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-      const std::uint16_t atom = AddGlobalAtom("child's");
-      (void)!write(ready[1], &atom, sizeof atom);
-      pause();
-      _exit(0);
-    }
-    std::uint16_t childAtom = 0;
-    ASSERT_EQ(read(ready[0], &childAtom, sizeof childAtom), static_cast<ssize_t>(sizeof childAtom));
-    close(ready[0]);
-    close(ready[1]);
-    EXPECT_EQ(childAtom, 0xC002);
-    if (!lives) {
-      kill(child, SIGKILL);
-      waitpid(child, nullptr, 0);
-    }
+    testsupport::ChildHolder child(addAtom, "child's");
+    EXPECT_EQ(child.taken(), 0xC002u);
+    if (!lives) child.Release();
     EXPECT_EQ(AddGlobalAtom("after the child"), lives ? 0xC003 : 0xC002) << "child lives " << lives;
     DeleteGlobalAtom(lives ? 0xC003 : 0xC002);
-    if (lives) {
-      char name[32] = {};
-      EXPECT_GT(GetGlobalAtomName(0xC002, name, sizeof name), 0u);
-      EXPECT_STREQ(name, "child's");
-      kill(child, SIGKILL);
-      waitpid(child, nullptr, 0);
-    }
+    char name[32] = {};
+    EXPECT_EQ(GetGlobalAtomName(0xC002, name, sizeof name) > 0, lives);
+    EXPECT_STREQ(name, lives ? "child's" : "");
   }
   DeleteGlobalAtom(0xC000);
   DeleteGlobalAtom(0xC001);
@@ -299,50 +297,18 @@ TEST_F(PosixIpc, ABusErrorOutsideEveryAreaStillEndsTheProcess) {
   CloseKernelHandle(area);
 }
 
-// A child process that creates and maps an area, then holds it until released; it dies
-// without unmapping or closing, as a crashed process would.
-class AreaHolder {
- public:
-  explicit AreaHolder(const char* name) {
-    int toChild[2], toParent[2];
-    if (pipe(toChild) != 0 || pipe(toParent) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(toChild[1]);
-      close(toParent[0]);
-      const Handle area = CreateSharedArea(name, 32);
-      auto* view = static_cast<unsigned char*>(MapSharedArea(area));
-      if (view != nullptr) view[7] = 0x77;
-      char byte = view != nullptr && LastError() == 0 ? 'y' : 'n';
-      (void)!write(toParent[1], &byte, 1);
-      (void)!read(toChild[0], &byte, 1);  // a byte, or the end when the test is gone
-      _exit(0);
-    }
-    close(toChild[0]);
-    close(toParent[1]);
-    release_ = toChild[1];
-    char byte = 0;
-    ready_ = read(toParent[0], &byte, 1) == 1 && byte == 'y';
-    close(toParent[0]);
-  }
-  ~AreaHolder() { Release(); }
-  bool ready() const { return ready_; }
-  void Release() {
-    if (release_ >= 0) close(release_);
-    release_ = -1;
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-  bool ready_ = false;
-};
+// In a child: a fresh area of 32 bytes, mapped, with 0x77 at 7; 1 when it was made.
+std::uint32_t TakeFreshArea(const char* name) {
+  const Handle area = CreateSharedArea(name, 32);
+  const bool fresh = area != 0 && LastError() == 0;
+  auto* view = static_cast<unsigned char*>(MapSharedArea(area));
+  if (view != nullptr) view[7] = 0x77;
+  return fresh && view != nullptr;
+}
 
 TEST_F(PosixIpc, AnAreaHeldByAnotherProcessIsLiveUntilItDies) {
-  AreaHolder holder("held");
-  ASSERT_TRUE(holder.ready());
+  testsupport::ChildHolder holder(TakeFreshArea, "held");
+  ASSERT_EQ(holder.taken(), 1u);
   const Handle joined = CreateSharedArea("held", 32);
   ASSERT_NE(joined, 0u);
   EXPECT_EQ(LastError(), kErrorAlreadyExists);
@@ -436,12 +402,8 @@ TEST_F(PosixIpc, OneConnectionCarriesTheMessagesUntilAnAtomIsDeleted) {
 // A server of the first version of the contract: one message per connection, closed after its
 // reply. Every message still goes through: the sender connects again.
 TEST_F(PosixIpc, AServerThatClosesAfterEachReplyStillWorks) {
-  const std::string path = root_ + "/windows/ONESHOT";
-  ASSERT_FALSE(posix::NamespaceDir("windows").empty());
-  const int listener = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  const sockaddr_un address = AddressAt(path);
-  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
+  const int listener = ListenAs(root_, "ONESHOT");
+  ASSERT_GE(listener, 0);
   std::atomic<int> messages{0};
   std::thread oneShot([&] {
     while (messages.load() < 5) {
@@ -469,12 +431,8 @@ TEST_F(PosixIpc, AServerThatClosesAfterEachReplyStillWorks) {
 // A server that closes a connection with a message in it unread: the sender's wait for the
 // reply ends with ECONNRESET, and the message goes once more on a new connection.
 TEST_F(PosixIpc, AMessageTheServerNeverReadGoesAgainOnANewConnection) {
-  const std::string path = root_ + "/windows/DROPSNEXT";
-  ASSERT_FALSE(posix::NamespaceDir("windows").empty());
-  const int listener = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  const sockaddr_un address = AddressAt(path);
-  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
+  const int listener = ListenAs(root_, "DROPSNEXT");
+  ASSERT_GE(listener, 0);
   std::vector<std::uint32_t> read;  // the messages the server read, in order
   std::thread server([&] {
     int connection = -1;
@@ -517,12 +475,8 @@ TEST_F(PosixIpc, NoWindowOrALostConnectionIsAnInvalidWindow) {
   }
 
   // A server that reads the packet and hangs up: the bytes are checked on the way.
-  const std::string path = root_ + "/windows/DROPPER";
-  ASSERT_FALSE(posix::NamespaceDir("windows").empty());
-  const int listener = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  const sockaddr_un address = AddressAt(path);
-  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
+  const int listener = ListenAs(root_, "DROPPER");
+  ASSERT_GE(listener, 0);
   std::vector<unsigned char> packet;
   std::thread dropper([&] {
     for (;;) {
@@ -542,23 +496,9 @@ TEST_F(PosixIpc, NoWindowOrALostConnectionIsAnInvalidWindow) {
   EXPECT_EQ(LastError(), kErrorInvalidWindowHandle);
   dropper.join();
   close(listener);
-  const std::uint32_t pid = static_cast<std::uint32_t>(getpid());
-  const std::vector<unsigned char> expected = {0x44,
-                                               0x33,
-                                               0x22,
-                                               0x11,
-                                               0x01,
-                                               0xC0,
-                                               0,
-                                               0,
-                                               0x80,
-                                               0,
-                                               0,
-                                               0,
-                                               static_cast<unsigned char>(pid),
-                                               static_cast<unsigned char>(pid >> 8),
-                                               static_cast<unsigned char>(pid >> 16),
-                                               static_cast<unsigned char>(pid >> 24)};
+  // msg, wParam, lParam and the sender's pid, each 32 bits little-endian.
+  std::vector<unsigned char> expected = {0x44, 0x33, 0x22, 0x11, 0x01, 0xC0, 0, 0, 0x80, 0, 0, 0};
+  for (int shift = 0; shift < 32; shift += 8) expected.push_back(getpid() >> shift & 0xFF);
   EXPECT_EQ(packet, expected);
 }
 
