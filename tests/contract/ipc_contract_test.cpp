@@ -67,6 +67,21 @@ struct FoundWindow {
   WindowHandle window = 0;
 };
 
+// Runs work(0) and work(1) on two threads let go at the same moment.
+template <class Work>
+void AtOnce(Work work) {
+  std::atomic<int> ready{0};
+  auto run = [&](int who) {
+    ready.fetch_add(1);
+    while (ready.load() < 2) {
+    }
+    work(who);
+  };
+  std::thread a(run, 0), b(run, 1);
+  a.join();
+  b.join();
+}
+
 // --- registered messages -------------------------------------------------------------------
 
 TEST_F(IpcContract, ANameHasOneRegisteredIdWhateverItsCase) {
@@ -142,23 +157,17 @@ TEST_F(IpcContract, AnAtomHoldsItsNameOf1To255CharactersCutToTheBufferUntilDelet
   }
 }
 
-TEST_F(IpcContract, TwoThreadsAddingAtOnceNeverShareAnAtom) {
+// Two threads at once: never one atom for two names, always one area for one name.
+TEST_F(IpcContract, TwoThreadsAtOnceNeverShareAnAtomAndGetOneAreaBetweenThem) {
   constexpr int kEach = 40;
   const std::string prefix = UniqueName("race");
   auto nameOf = [&](int who, int i) {
     return prefix + "-" + std::to_string(who) + "-" + std::to_string(i);
   };
   std::vector<std::uint16_t> got[2];
-  std::atomic<int> ready{0};
-  auto adder = [&](int who) {
-    ready.fetch_add(1);
-    while (ready.load() < 2) {
-    }
+  AtOnce([&](int who) {
     for (int i = 0; i < kEach; ++i) got[who].push_back(AddGlobalAtom(nameOf(who, i).c_str()));
-  };
-  std::thread a(adder, 0), b(adder, 1);
-  a.join();
-  b.join();
+  });
   std::set<std::uint16_t> distinct;
   for (int who = 0; who < 2; ++who) {
     for (int i = 0; i < kEach; ++i) {
@@ -176,6 +185,29 @@ TEST_F(IpcContract, TwoThreadsAddingAtOnceNeverShareAnAtom) {
     EXPECT_EQ(*distinct.rbegin(), first + 2 * kEach - 1);
   }
   for (std::uint16_t atom : distinct) DeleteGlobalAtom(atom);
+
+  for (int round = 0; round < 30; ++round) {
+    const std::string name = UniqueName("race");
+    Handle handles[2] = {};
+    std::uint32_t errors[2] = {};
+    AtOnce([&](int who) {
+      handles[who] = CreateSharedArea(name.c_str(), 128);
+      errors[who] = LastError();
+    });
+    ASSERT_NE(handles[0], 0u);
+    ASSERT_NE(handles[1], 0u);
+    EXPECT_EQ(std::multiset<std::uint32_t>({errors[0], errors[1]}),
+              std::multiset<std::uint32_t>({0u, kErrorAlreadyExists}));
+    auto* first = static_cast<unsigned char*>(MapSharedArea(handles[0]));
+    auto* second = static_cast<unsigned char*>(MapSharedArea(handles[1]));
+    ASSERT_TRUE(first != nullptr && second != nullptr);
+    first[1] = 9;
+    EXPECT_EQ(second[1], 9);
+    UnmapSharedArea(first);
+    UnmapSharedArea(second);
+    CloseKernelHandle(handles[0]);
+    CloseKernelHandle(handles[1]);
+  }
 }
 
 // --- shared areas --------------------------------------------------------------------------
@@ -276,38 +308,6 @@ TEST_F(IpcContract, AViewIsKnownAtItsStartAndBadAreaCallsFailWithTheirCodes) {
     SetLastError(0);
     EXPECT_FALSE(UnmapSharedArea(notAView));
     EXPECT_EQ(LastError(), kErrorInvalidAddress);
-  }
-}
-
-TEST_F(IpcContract, TwoThreadsCreatingOneNameGetOneAreaBetweenThem) {
-  for (int round = 0; round < 30; ++round) {
-    const std::string name = UniqueName("race");
-    Handle handles[2] = {};
-    std::uint32_t errors[2] = {};
-    std::atomic<int> ready{0};
-    auto create = [&](int who) {
-      ready.fetch_add(1);
-      while (ready.load() < 2) {
-      }
-      handles[who] = CreateSharedArea(name.c_str(), 128);
-      errors[who] = LastError();
-    };
-    std::thread a(create, 0), b(create, 1);
-    a.join();
-    b.join();
-    ASSERT_NE(handles[0], 0u);
-    ASSERT_NE(handles[1], 0u);
-    EXPECT_EQ(std::multiset<std::uint32_t>({errors[0], errors[1]}),
-              std::multiset<std::uint32_t>({0u, kErrorAlreadyExists}));
-    auto* first = static_cast<unsigned char*>(MapSharedArea(handles[0]));
-    auto* second = static_cast<unsigned char*>(MapSharedArea(handles[1]));
-    ASSERT_TRUE(first != nullptr && second != nullptr);
-    first[1] = 9;
-    EXPECT_EQ(second[1], 9);
-    UnmapSharedArea(first);
-    UnmapSharedArea(second);
-    CloseKernelHandle(handles[0]);
-    CloseKernelHandle(handles[1]);
   }
 }
 
