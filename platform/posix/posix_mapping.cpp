@@ -110,9 +110,8 @@ void PauseBriefly() {
   nanosleep(&pause, nullptr);
 }
 
-// The one test of an area's life: true when no other process holds the file open at `fd`, which
-// then is ours exclusively (nobody can take, remove or replace it) and loses its name if that
-// still names it. False, with flock's errno, while someone holds it.
+// True when no other process holds the area file at `fd` (stale, or our own last hold): it is
+// then ours alone, nobody can take or replace it, and it loses its name. False: flock's errno.
 bool RemoveIfNobodyHolds(int fd, const char* path) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
   if (NamesFile(path, fd)) unlink(path);
