@@ -110,14 +110,19 @@ void PauseBriefly() {
   nanosleep(&pause, nullptr);
 }
 
+// True when no other process holds the area file at `fd` (stale, or our own last hold): it is
+// then ours alone, nobody can take or replace it, and it loses its name. False: flock's errno.
+bool RemoveIfNobodyHolds(int fd, const char* path) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  if (NamesFile(path, fd)) unlink(path);
+  return true;
+}
+
 // Called with AreaLock held.
 void ReleaseArea(Area* area) {
   if (--area->refs > 0) return;
-  // The last holder anywhere gets the lock exclusively and takes the name with it.
-  if (area->path[0] != '\0' && flock(area->fd, LOCK_EX | LOCK_NB) == 0 &&
-      NamesFile(area->path, area->fd)) {
-    unlink(area->path);
-  }
+  // The last holder anywhere takes the name with it.
+  if (area->path[0] != '\0') RemoveIfNobodyHolds(area->fd, area->path);
   close(area->fd);
   *area = Area{};
 }
@@ -164,11 +169,7 @@ enum class Join { Joined, Stale, Busy, Failed };
 // Decides what the existing file open at `fd` is: a live area (joined: we now hold a shared
 // lock on it), a stale one (removed from its name), or a moment of someone else's change.
 Join JoinExisting(int fd, const char* path) {
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-    // Nobody holds it. While we hold it exclusively nobody else can remove or replace it.
-    if (NamesFile(path, fd)) unlink(path);
-    return Join::Stale;
-  }
+  if (RemoveIfNobodyHolds(fd, path)) return Join::Stale;
   if (errno != EWOULDBLOCK) return Join::Failed;
   // Held exclusively right now: its last holder is closing it, or a replacer is at work.
   if (flock(fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK ? Join::Busy : Join::Failed;

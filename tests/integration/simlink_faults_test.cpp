@@ -1,10 +1,10 @@
-// The simulator link against korvan-sim when something goes wrong on the module's side or in
-// the shared namespace: a module that falls silent, an area cut short under the link, an area
-// name another live process holds, names and files that lead out of the namespace.
+// What the simulator link meets on POSIX alone, against korvan-sim: the module's connections
+// (one lookup of the area for all of a connection's batches, replies to connections that are
+// gone), a module that falls silent, and the shared namespace: an area cut short under the link,
+// an area name another live process holds, names and files that lead out of the namespace. What
+// both backends share is tests/contract/simlink_contract_test.cpp.
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,19 +12,45 @@
 #include <cstdio>
 
 #include "platform/ipc.h"
-#include "tests/integration/simlink_sim_fixture.h"
+#include "tests/contract/simlink_fixture.h"
+#include "tests/support/posix_holder.h"
 
 namespace simtest {
 namespace {
 
 std::string AreaPath(const std::string& runtimeDir) {
-  char name[64];
-  std::snprintf(name, sizeof name, "FsasmLib:IPC:%X:1", static_cast<unsigned>(getpid()));
-  return runtimeDir + "/korvan-win32/mappings/" + name;
+  return runtimeDir + "/korvan-win32/mappings/" + AreaName();
 }
 
-bool ReadQnh(std::uint16_t* qnh, SimResult& code) {
-  return SimLinkRead(0x0330, 2, qnh, code) && SimLinkProcess(code);
+// The module looks the atom and its area up once for the link's connection, not for every
+// message: with the atom's file gone behind its back it still serves the link. The link's close
+// ends the connection, the module lets the area go, and nothing is left.
+TEST_F(SimLinkSimTest, AConnectionsExchangesNeedNoFurtherLookup) {
+  StartSim();
+  Open();
+  char atomFile[16];
+  std::snprintf(atomFile, sizeof atomFile, "/%04X", static_cast<unsigned>(SimLink.AreaAtom));
+  ASSERT_EQ(unlink((runtimeDir_ + "/korvan-win32/atoms" + atomFile).c_str()), 0);
+  for (int round = 0; round < 3; ++round) {
+    std::uint16_t qnh = 0;
+    SimResult code = SimAlreadyOpen;
+    ASSERT_TRUE(ReadQnh(&qnh, code)) << SimResultText[code];
+    EXPECT_EQ(qnh, 16211);
+  }
+  SimLinkClose();
+  EXPECT_EQ(testsupport::FilesUnder(runtimeDir_ + "/korvan-win32/mappings"),
+            std::vector<std::string>{});
+}
+
+// Senders that gave up while the module was busy: every attempt times out, and the module
+// survives replying to closed connections and batches whose area is gone.
+TEST_F(SimLinkSimTest, ADelayBeyondTheTimeoutFailsTheOpenButTheModuleSurvives) {
+  StartSim({"--delay-ms", "600"});
+  SimResult code = SimOkay;
+  EXPECT_FALSE(SimLinkOpen(0, code));
+  EXPECT_EQ(code, SimTimedOut) << SimResultText[code];
+  EXPECT_TRUE(sim_.WaitForLine("no atom", kWaitMs));
+  EXPECT_TRUE(sim_.Running());
 }
 
 // A module that answered the handshake and then hangs: every later exchange costs its ten
@@ -82,50 +108,22 @@ TEST_F(SimLinkSimTest, AnAreaCutShortUnderTheLinkIsBadDataAndANewOpenWorks) {
   }
 }
 
-// A child holding an area of the name this process's link uses, as another live bridge would
-// if process ids were reused while it still ran.
-class NameHolder {
- public:
-  explicit NameHolder(const std::string& name) {
-    int ready[2];
-    if (pipe(ready) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      const platform::Handle area = platform::CreateSharedArea(name.c_str(), 0x8000);
-      const char byte = area != 0 && platform::MapSharedArea(area) != nullptr ? 'y' : 'n';
-      (void)!write(ready[1], &byte, 1);
-      pause();
-      _exit(0);
-    }
-    char byte = 0;
-    ready_ = read(ready[0], &byte, 1) == 1 && byte == 'y';
-    close(ready[0]);
-    close(ready[1]);
-  }
-  ~NameHolder() { Kill(); }
-  bool ready() const { return ready_; }
-  void Kill() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
+// In a child: an area of the name, mapped, as another live bridge would hold this process's if
+// process ids were reused while it still ran; 1 when it was made.
+std::uint32_t TakeArea(const char* name) {
+  const platform::Handle area = platform::CreateSharedArea(name, kSimAreaSize);
+  return area != 0 && platform::MapSharedArea(area) != nullptr;
+}
 
 TEST_F(SimLinkSimTest, AnAreaNameAnotherLiveProcessHoldsIsRefusedAndADeadOnesIsReplaced) {
   StartSim();
-  const std::string path = AreaPath(runtimeDir_);
-  NameHolder holder(path.substr(path.rfind('/') + 1));
-  ASSERT_TRUE(holder.ready());
+  testsupport::ChildHolder holder(TakeArea, AreaName().c_str());
+  ASSERT_EQ(holder.taken(), 1u);
   SimResult code = SimOkay;
   EXPECT_FALSE(SimLinkOpen(0, code));
   EXPECT_EQ(code, SimNoMapping) << SimResultText[code];
   EXPECT_EQ(SimLink.AreaView, nullptr);
-  holder.Kill();  // it dies holding the area: a stale file nobody holds
+  holder.Release();  // it ends holding the area: a stale file nobody holds
   Open();
   std::uint16_t qnh = 0;
   ASSERT_TRUE(ReadQnh(&qnh, code)) << SimResultText[code];

@@ -3,7 +3,7 @@
 // guard bytes; the address sanitizer of the linux preset watches everything else. Ids, sizes
 // and references are the module's promise: a batch with one of them changed is bad data. The
 // offset is not, and the copy-back never uses it: a batch with only offsets changed is answered.
-#include "tests/integration/simlink_sim_fixture.h"
+#include "tests/contract/simlink_fixture.h"
 
 namespace simtest {
 namespace {

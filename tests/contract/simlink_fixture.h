@@ -1,17 +1,21 @@
-// The real simulator link against korvan-sim in another process: a fresh runtime directory per
-// test, the module started with the test's options, everything stopped and checked afterwards.
+// The real simulator link against korvan-sim in another process, on either backend: a fresh
+// runtime directory per test (POSIX: the namespace root; both: the record file beside it), the
+// module started with the test's options, everything stopped and checked afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/ipc.h"
 #include "simlink/SimLinkClient.h"
+#include "tests/contract/ipc_backend.h"
 #include "tests/support/child_process.h"
 
 namespace simtest {
@@ -19,8 +23,8 @@ namespace simtest {
 using Bytes = std::vector<std::uint8_t>;
 
 // The longest a test waits for a line or an exit of korvan-sim: far more than it ever takes,
-// so a busy machine slows a test down but never fails it.
-constexpr int kWaitMs = 30000;
+// under Wine too, so a busy machine slows a test down but never fails it.
+constexpr int kWaitMs = 60000;
 
 inline Bytes Le(std::uint64_t value, std::size_t size) {
   Bytes bytes(size);
@@ -63,14 +67,38 @@ inline std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
+// One exchange that reads the altimeter setting at 0x0330 (korvan-sim's fixed state: 16211).
+inline bool ReadQnh(std::uint16_t* qnh, SimResult& code) {
+  return SimLinkRead(0x0330, 2, qnh, code) && SimLinkProcess(code);
+}
+
+// The name the link gives its atom and its area in this process.
+inline std::string AreaName() {
+  char name[64];
+  std::snprintf(name, sizeof name, "FsasmLib:IPC:%X:1",
+                static_cast<unsigned>(platform::CurrentProcessId()));
+  return name;
+}
+
+// Whether an area of `name` can be opened (it is closed again at once).
+inline bool AreaOpens(const std::string& name) {
+  const platform::Handle area = platform::OpenSharedArea(name.c_str());
+  if (area != 0) platform::CloseKernelHandle(area);
+  return area != 0;
+}
+
 class SimLinkSimTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    SimLinkClose();
     runtimeDir_ = testsupport::MakeTestRuntimeDir("simlink");
     scratchDir_ = runtimeDir_ + "-scratch";
     testsupport::RemoveTree(scratchDir_);
     std::filesystem::create_directory(scratchDir_);
     recordPath_ = scratchDir_ + "/record.txt";
+    // Win32: the module classes are the whole session's; one left over would answer instead.
+    ASSERT_EQ(platform::FindTopLevelWindow("UIPCMAIN"), 0u) << "a module window is left over";
+    ASSERT_EQ(platform::FindTopLevelWindow("FS98MAIN"), 0u) << "a module window is left over";
   }
 
   void TearDown() override {
@@ -79,22 +107,32 @@ class SimLinkSimTest : public ::testing::Test {
       EXPECT_EQ(sim_.Stop(), 0) << "korvan-sim did not end cleanly";
       EXPECT_EQ(sim_.Lines(testsupport::Stream::Err), std::vector<std::string>{});
     }
+    EXPECT_FALSE(contract::AtomNamed(AreaName())) << "the link's atom is left";
+    EXPECT_FALSE(AreaOpens(AreaName())) << "the link's area is left";
     EXPECT_EQ(testsupport::FilesUnder(runtimeDir_), std::vector<std::string>{})
         << "left behind under XDG_RUNTIME_DIR";
     testsupport::RemoveTree(runtimeDir_);
     testsupport::RemoveTree(scratchDir_);
   }
 
-  // Starts korvan-sim with `args` (and --record) and waits until it serves.
+  // Starts korvan-sim in `sim` with `args`; true once it serves.
+  bool StartSimIn(testsupport::ChildProcess& sim, const std::vector<std::string>& args) {
+    return sim.Start(KORVAN_SIM_PROGRAM, args, {"XDG_RUNTIME_DIR=" + runtimeDir_}) &&
+           sim.WaitForLine("korvan-sim ready", kWaitMs);
+  }
+
+  // Starts the test's korvan-sim with `args` (and --record) and waits until it serves.
   void StartSim(std::vector<std::string> args = {}) {
     args.push_back("--record");
     args.push_back(recordPath_);
-    ASSERT_TRUE(sim_.Start(KORVAN_SIM_PATH, args, {"XDG_RUNTIME_DIR=" + runtimeDir_}))
-        << sim_.ErrorText();
     started_ = true;
-    ASSERT_TRUE(sim_.WaitForLine("korvan-sim ready", kWaitMs))
-        << "stderr: " << ::testing::PrintToString(sim_.Lines(testsupport::Stream::Err));
+    ASSERT_TRUE(StartSimIn(sim_, args))
+        << sim_.ErrorText()
+        << " stderr: " << ::testing::PrintToString(sim_.Lines(testsupport::Stream::Err));
   }
+
+  // For a test that ended the module itself and checked how.
+  void SimEnded() { started_ = false; }
 
   void Open(std::int32_t requested = 0) {
     SimResult code = SimAlreadyOpen;
