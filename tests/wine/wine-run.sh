@@ -11,7 +11,8 @@
 # One Wine prefix is made on first use and reused (KORVAN_WINEPREFIX, default
 # /tmp/korvan-wine-<uid>). The runs of a prefix share one session: a wineserver that stays up,
 # Wine's own background programs (services, the desktop with the window of the build's
-# wine-session-keeper.exe that holds it up), and without DISPLAY one Xvfb. The
+# wine-session-keeper.exe that holds it up; one Wine desktop of 1280 x 1024 that every window
+# of the session lives in), and without DISPLAY one Xvfb. The
 # session is started apart from every run: none of its processes holds a run's output open
 # (ctest would count a test as running until they all ended) and no run ever meets a
 # wineserver that is on its way out (Wine's own default when its last program ends). A watcher
@@ -180,6 +181,15 @@ start_session() {
     ! session_command wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
       /d "$dpi" /f; then
     echo "wine-run: cannot set $dpi DPI in $prefix (see $state/session.log)" >&2
+    return 1
+  fi
+  # Every window in one Wine desktop of the screen's size, as on Windows: Wine then manages the
+  # windows itself. A window of its own on the X server would wait 2 s on each hide for a window
+  # manager that Xvfb does not have (a minute of the Windows tests).
+  if ! session_command wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f ||
+    ! session_command wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+      /d 1280x1024 /f; then
+    echo "wine-run: cannot set the Wine desktop in $prefix (see $state/session.log)" >&2
     return 1
   fi
   if ! session_command wine rundll32.exe user32.dll,GetDesktopWindow; then
