@@ -22,7 +22,8 @@ void bare_gtk_widgets_show(const char* title, BareGtkWidgets* out) {
   GtkWidget* fixed = gtk_fixed_new();
   gtk_container_add(GTK_CONTAINER(window), fixed);
   GtkWidget* memo = gtk_scrolled_window_new(NULL, NULL);
-  gtk_container_add(GTK_CONTAINER(memo), gtk_text_view_new());
+  GtkWidget* log = gtk_text_view_new();
+  gtk_container_add(GTK_CONTAINER(memo), log);
   put(fixed, memo, 8, 8, 553, 161);
   put(fixed, gtk_button_new_with_label("Reconnect to Flight simulator"), 16, 184, 169, 25);
   put(fixed, gtk_button_new_with_label("Reconnect to EFIS "), 16, 216, 169, 25);
@@ -47,5 +48,6 @@ void bare_gtk_widgets_show(const char* title, BareGtkWidgets* out) {
     if (i == 3) out->autopilot = label;
   }
   gtk_widget_show_all(window);
+  gtk_widget_grab_focus(log); /* the bridge's log has the focus, its cursor blinking */
   out->window = window;
 }

@@ -33,7 +33,7 @@ BOOL bare_win32_widgets_show(HINSTANCE instance, WNDPROC procedure, const char* 
   HWND window = CreateWindowA("BareWin32Window", title, WS_OVERLAPPEDWINDOW, 262, 250, 587, 430,
                               NULL, NULL, instance, NULL);
   if (window == NULL) return FALSE;
-  control(window, "EDIT", "", WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 8, 8, 553,
+  HWND log = control(window, "EDIT", "", WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 8, 8, 553,
           161);
   control(window, "BUTTON", "Reconnect to Flight simulator", WS_TABSTOP | BS_PUSHBUTTON, 16, 184,
           169, 25);
@@ -59,6 +59,7 @@ BOOL bare_win32_widgets_show(HINSTANCE instance, WNDPROC procedure, const char* 
     if (i == 3) out->autopilot = label;
   }
   ShowWindow(window, show);
+  SetFocus(log); /* the bridge's log has the focus, its caret blinking */
   out->window = window;
   return TRUE;
 }

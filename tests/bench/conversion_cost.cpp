@@ -6,6 +6,7 @@
 // share of one core they take.
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "efis/EfisReader.h"
@@ -105,9 +106,11 @@ double ConversionsPercentOfOneCore(bool efis) {
 
 KORVAN_BENCH(conversions) {
   (void)context;
-  bench::Report("conversions_connected_percent_of_one_core",
-                bench::ConversionsPercentOfOneCore(true), "%");
-  bench::Report("conversions_no_efis_percent_of_one_core",
-                bench::ConversionsPercentOfOneCore(false), "%");
+  for (const bool efis : {true, false}) {
+    const std::string name = efis ? "conversions_connected" : "conversions_no_efis";
+    const double percent = bench::ConversionsPercentOfOneCore(efis);
+    bench::Report(name + "_percent_of_one_core", percent, "%");
+    bench::Report(name + "_us_per_second", percent * 1e4, "us");
+  }
   return true;
 }
