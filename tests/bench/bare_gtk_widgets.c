@@ -1,6 +1,8 @@
 /* The bridge's window on GTK without the bridge (bare_gtk_widgets.h). */
 #include "bare_gtk_widgets.h"
 
+#include "bare_window_layout.h"
+
 static void put(GtkWidget* fixed, GtkWidget* widget, int x, int y, int width, int height) {
   gtk_widget_set_size_request(widget, width, height);
   gtk_fixed_put(GTK_FIXED(fixed), widget, x, y);
@@ -31,21 +33,10 @@ void bare_gtk_widgets_show(const char* title, BareGtkWidgets* out) {
   out->pitch = slider(GTK_ORIENTATION_VERTICAL);
   put(fixed, out->bank, 328, 240, 150, 41);
   put(fixed, out->pitch, 496, 184, 33, 150);
-  const char* labels[] = {"Version 1.1 released 29/October/2010",
-                          "Bank servo (Trio Varex port 1)",
-                          "Pitch servo (Trio Varex port 2)",
-                          "Autopilot not engaged",
-                          "Left",
-                          "Right",
-                          "Up",
-                          "Down",
-                          "100% of active servo range corresponds to 50% of control surface range"};
-  const int at[][2] = {{24, 360},  {328, 288}, {472, 336}, {352, 312}, {336, 224},
-                       {446, 224}, {536, 192}, {536, 312}, {336, 336}};
-  for (int i = 0; i < 9; ++i) {
-    GtkWidget* label = gtk_label_new(labels[i]);
-    gtk_fixed_put(GTK_FIXED(fixed), label, at[i][0], at[i][1]);
-    if (i == 3) out->autopilot = label;
+  for (int i = 0; i < kBareLabels; ++i) {
+    GtkWidget* label = gtk_label_new(kBareLabel[i].text);
+    gtk_fixed_put(GTK_FIXED(fixed), label, kBareLabel[i].left, kBareLabel[i].top);
+    if (i == kBareAutopilotLabel) out->autopilot = label;
   }
   gtk_widget_show_all(window);
   gtk_widget_grab_focus(log); /* the bridge's log has the focus, its cursor blinking */

@@ -3,6 +3,8 @@
 
 #include <commctrl.h>
 
+#include "bare_window_layout.h"
+
 static HWND control(HWND parent, const char* windowClass, const char* text, DWORD style, int x,
                     int y, int width, int height) {
   HWND made = CreateWindowExA(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
@@ -33,30 +35,18 @@ BOOL bare_win32_widgets_show(HINSTANCE instance, WNDPROC procedure, const char* 
   HWND window = CreateWindowA("BareWin32Window", title, WS_OVERLAPPEDWINDOW, 262, 250, 587, 430,
                               NULL, NULL, instance, NULL);
   if (window == NULL) return FALSE;
-  HWND log = control(window, "EDIT", "", WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 8, 8, 553,
-          161);
+  HWND log = control(window, "EDIT", "", WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
+                     8, 8, 553, 161);
   control(window, "BUTTON", "Reconnect to Flight simulator", WS_TABSTOP | BS_PUSHBUTTON, 16, 184,
           169, 25);
   control(window, "BUTTON", "Reconnect to EFIS ", WS_TABSTOP | BS_PUSHBUTTON, 16, 216, 169, 25);
   out->bank = trackbar(window, TBS_HORZ, 328, 240, 150, 41);
   out->pitch = trackbar(window, TBS_VERT, 496, 184, 33, 150);
-  static const char* const labels[] = {
-      "Version 1.1 released 29/October/2010",
-      "Bank servo (Trio Varex port 1)",
-      "Pitch servo (Trio Varex port 2)",
-      "Autopilot not engaged",
-      "Left",
-      "Right",
-      "Up",
-      "Down",
-      "100% of active servo range corresponds to 50% of control surface range"};
-  static const int at[][4] = {{24, 360, 183, 13},  {328, 288, 150, 13}, {472, 336, 89, 41},
-                              {352, 312, 104, 13}, {336, 224, 18, 13},  {446, 224, 25, 13},
-                              {536, 192, 14, 13},  {536, 312, 28, 13},  {336, 336, 137, 41}};
-  for (int i = 0; i < 9; ++i) {
-    HWND label = control(window, "STATIC", labels[i], SS_NOPREFIX | SS_LEFT, at[i][0], at[i][1],
-                         at[i][2], at[i][3]);
-    if (i == 3) out->autopilot = label;
+  for (int i = 0; i < kBareLabels; ++i) {
+    const BareLabel* at = &kBareLabel[i];
+    HWND label = control(window, "STATIC", at->text, SS_NOPREFIX | SS_LEFT, at->left, at->top,
+                         at->width, at->height);
+    if (i == kBareAutopilotLabel) out->autopilot = label;
   }
   ShowWindow(window, show);
   SetFocus(log); /* the bridge's log has the focus, its caret blinking */
