@@ -1,54 +1,16 @@
 /* The floor of the bridge's window on GTK: the same widgets at the same places, and a 50 ms
  * GLib timer that does nothing. Runs until killed. */
-#include <gtk/gtk.h>
+#include "bare_gtk_widgets.h"
 
 static gboolean tick(gpointer data) {
   (void)data;
   return G_SOURCE_CONTINUE;
 }
 
-static void put(GtkWidget* fixed, GtkWidget* widget, int x, int y, int width, int height) {
-  gtk_widget_set_size_request(widget, width, height);
-  gtk_fixed_put(GTK_FIXED(fixed), widget, x, y);
-}
-
-static GtkWidget* slider(GtkOrientation orientation) {
-  GtkWidget* scale = gtk_scale_new_with_range(orientation, -512, 512, 1);
-  gtk_scale_set_draw_value(GTK_SCALE(scale), FALSE);
-  for (int v = -512; v <= 512; v += 64)
-    gtk_scale_add_mark(GTK_SCALE(scale), v,
-                       orientation == GTK_ORIENTATION_VERTICAL ? GTK_POS_LEFT : GTK_POS_TOP, NULL);
-  return scale;
-}
-
 int main(int argc, char** argv) {
   gtk_init(&argc, &argv);
-  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_title(GTK_WINDOW(window), "bare GTK window");
-  gtk_window_set_default_size(GTK_WINDOW(window), 587, 430);
-  GtkWidget* fixed = gtk_fixed_new();
-  gtk_container_add(GTK_CONTAINER(window), fixed);
-  GtkWidget* memo = gtk_scrolled_window_new(NULL, NULL);
-  gtk_container_add(GTK_CONTAINER(memo), gtk_text_view_new());
-  put(fixed, memo, 8, 8, 553, 161);
-  put(fixed, gtk_button_new_with_label("Reconnect to Flight simulator"), 16, 184, 169, 25);
-  put(fixed, gtk_button_new_with_label("Reconnect to EFIS "), 16, 216, 169, 25);
-  put(fixed, slider(GTK_ORIENTATION_HORIZONTAL), 328, 240, 150, 41);
-  put(fixed, slider(GTK_ORIENTATION_VERTICAL), 496, 184, 33, 150);
-  const char* labels[] = {"Version 1.1 released 29/October/2010",
-                          "Bank servo (Trio Varex port 1)",
-                          "Pitch servo (Trio Varex port 2)",
-                          "Autopilot not engaged",
-                          "Left",
-                          "Right",
-                          "Up",
-                          "Down",
-                          "100% of active servo range corresponds to 50% of control surface range"};
-  const int at[][2] = {{24, 360},  {328, 288}, {472, 336}, {352, 312}, {336, 224},
-                       {446, 224}, {536, 192}, {536, 312}, {336, 336}};
-  for (int i = 0; i < 9; ++i)
-    gtk_fixed_put(GTK_FIXED(fixed), gtk_label_new(labels[i]), at[i][0], at[i][1]);
-  gtk_widget_show_all(window);
+  BareGtkWidgets widgets;
+  bare_gtk_widgets_show("bare GTK window", &widgets);
   g_timeout_add(50, tick, NULL);
   gtk_main();
   return 0;

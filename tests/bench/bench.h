@@ -71,6 +71,11 @@ std::int64_t NowUs();
 // Sleeps `ms` milliseconds.
 void SleepMs(int ms);
 
+// The share of one core (%) that the conversions and frame fills of efis/ and the reader's
+// decode take at the bridge's nominal rates, timed here in a tight loop: with the EFIS
+// connected, or (efis false) the conversions alone (conversion_cost.cpp).
+double ConversionsPercentOfOneCore(bool efis);
+
 // A display for GTK programs: the caller's DISPLAY, else an Xvfb of its own for as long as the
 // object lives (DISPLAY is set for this process and its children).
 class Display {

@@ -1,8 +1,12 @@
-// The real korvan-bridge (GTK, under Xvfb when there is no display) beside bare-gtk-window, a
-// GTK window with the same widgets and a 50 ms timer that does nothing, both running over the
-// same --seconds (60):
-//   cpu       the share of one core each takes: connected to korvan-sim and korvan-efis, with
-//             no EFIS, and with no simulator (korvan-efis sending its servo frames);
+// The real korvan-bridge (GTK, under Xvfb when there is no display) beside two floors, all
+// running over the same --seconds (60): bare-gtk-window, a GTK window with the same widgets and
+// a 50 ms timer that does nothing, and work-gtk-window (work_floor.h), the same window doing the
+// bridge's work by hand between stand-ins of its own (its own namespace root), the conversions it
+// leaves out timed apart and added to it:
+//   cpu       the share of one core each takes: connected to korvan-sim and korvan-efis (its
+//             autopilot engaged), with no EFIS (beside the floor's form without one), and with
+//             no simulator (korvan-efis sending its servo frames); with the exchanges and frames
+//             a minute each side made, which show that the floor did the same work;
 //   schedule  exchanges a minute from korvan-sim's exchange log; ticks a minute and their
 //             intervals from bridge-ticks, the same bridge with its ticks timed as they come
 //             (a run of its own, between both stand-ins), on the steady clock and on the frame
@@ -10,16 +14,17 @@
 //   latency   korvan-sim's bank steps every 347 ms: from a step to the first attitude frame
 //             carrying it in korvan-efis's record, beside the fast group's 100 ms spacing;
 //   rss       the peak resident memory of each.
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/bench/bench.h"
+#include "tests/bench/stand_in_logs.h"
 #include "tests/support/child_process.h"
 
 namespace {
@@ -33,55 +38,17 @@ struct Scenario {
   const char* name;
   bool sim;
   bool efis;
-  bool logged = false;  // korvan-sim logs its exchanges and steps its bank
+  bool latency = false;  // korvan-sim steps its bank
 };
 
-// Exchanges a minute, from korvan-sim's exchange log ("MICROS READS WRITES" lines).
-bool ReportExchanges(const std::string& logPath, std::int64_t from, std::int64_t to) {
-  std::ifstream in(logPath);
-  long long us, first = -1, last = -1;
-  unsigned reads, writes;
-  long count = 0;
-  while (in >> us >> reads >> writes) {
-    if (us < from || us > to) continue;
-    if (first < 0) first = us;
-    last = us;
-    ++count;
-  }
-  if (count < 2) {
-    std::fprintf(stderr, "korvan-bench: korvan-sim logged no exchanges\n");
-    return false;
-  }
-  bench::Report("schedule_exchanges_per_minute", (count - 1) * 60e6 / (last - first), "exchanges");
-  bench::Report("schedule_exchanges_per_minute_nominal", 840, "exchanges");
-  return true;
-}
-
-// "MS frame 11 SIZE HEX" lines of korvan-efis's record: when, and the bank field (tenths of a
-// degree, bytes 4 and 5) of each attitude frame.
-struct Attitude {
-  std::int64_t ms;
-  int bankTenths;
+// One program between stand-ins of its own, in the namespace root under `runtime`.
+struct Side {
+  std::string runtime;
+  std::vector<std::string> env;  // XDG_RUNTIME_DIR for its processes
+  ChildProcess sim, efis, program;
+  std::string ExchangeLog() const { return runtime + "/exchanges.log"; }
+  std::string Record() const { return runtime + "/efis.rec"; }
 };
-
-std::vector<Attitude> ReadAttitudes(const std::string& path) {
-  std::vector<Attitude> frames;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    long long ms;
-    std::string what, hex;
-    int type, size;
-    if (!(fields >> ms >> what >> type >> size >> hex) || what != "frame" || type != 11 ||
-        hex.size() < 12)
-      continue;
-    const int low = std::stoi(hex.substr(8, 2), nullptr, 16);
-    const int high = std::stoi(hex.substr(10, 2), nullptr, 16);
-    frames.push_back({ms, static_cast<std::int16_t>(low | high << 8)});
-  }
-  return frames;
-}
 
 bool ReportLatency(const ChildProcess& sim, const std::string& recordPath, std::int64_t from,
                    std::int64_t to) {
@@ -91,14 +58,14 @@ bool ReportLatency(const ChildProcess& sim, const std::string& recordPath, std::
     if (std::sscanf(line.c_str(), "bank steps every %u ms from %lld us", &ms, &stepsFrom) == 2)
       break;
   }
-  const std::vector<Attitude> frames = ReadAttitudes(recordPath);
+  const std::vector<bench::Attitude> frames = bench::ReadAttitudes(recordPath);
   std::vector<double> latencyMs;
   for (long k = 1;; ++k) {
     const std::int64_t stepUs = stepsFrom + k * kBankStepMs * 1000LL;
     if (stepUs > to - 1000000) break;
     if (stepUs < from) continue;
     const int tenths = 10 * static_cast<int>(1 + k % 20);
-    for (const Attitude& frame : frames) {
+    for (const bench::Attitude& frame : frames) {
       // A record's time is the millisecond it fell in: its middle stands for it.
       const std::int64_t frameUs = frame.ms * 1000 + 500;
       if (frameUs + 500 < stepUs || std::abs(frame.bankTenths) != tenths) continue;
@@ -118,74 +85,135 @@ bool ReportLatency(const ChildProcess& sim, const std::string& recordPath, std::
   return true;
 }
 
-bool StartStandIns(const Scenario& scenario, const std::string& runtime, ChildProcess& sim,
-                   ChildProcess& efis) {
+// korvan-sim logging its exchanges, and korvan-efis recording its frames with its autopilot
+// engaged on both servos (commands 4096 and -2048, as the screenshots show).
+bool StartStandIns(const Scenario& scenario, Side& side) {
   const std::string bin = bench::ProgramDir();
-  std::vector<std::string> simArgs;
-  if (scenario.logged) {
-    simArgs = {"--exchange-log", runtime + "/exchanges.log", "--step-bank",
-               std::to_string(kBankStepMs)};
+  std::vector<std::string> simArgs = {"--exchange-log", side.ExchangeLog()};
+  if (scenario.latency) {
+    simArgs.insert(simArgs.end(), {"--step-bank", std::to_string(kBankStepMs)});
   }
-  if (scenario.sim &&
-      (!sim.Start(bin + "/korvan-sim", simArgs) || !sim.WaitForLine("korvan-sim ready", 20000))) {
-    std::fprintf(stderr, "korvan-bench: korvan-sim did not start %s\n", sim.ErrorText().c_str());
+  if (scenario.sim && (!side.sim.Start(bin + "/korvan-sim", simArgs, side.env) ||
+                       !side.sim.WaitForLine("korvan-sim ready", 20000))) {
+    std::fprintf(stderr, "korvan-bench: korvan-sim did not start %s\n",
+                 side.sim.ErrorText().c_str());
     return false;
   }
-  if (scenario.efis &&
-      (!efis.Start(bin + "/korvan-efis", {"--panel", "none", "--record", runtime + "/efis.rec"}) ||
-       !efis.WaitForLine("korvan-efis ready", 20000))) {
-    std::fprintf(stderr, "korvan-bench: korvan-efis did not start %s\n", efis.ErrorText().c_str());
+  const std::vector<std::string> efisArgs = {"--panel",     "none", "--record",     side.Record(),
+                                             "--bank-mode", "3",    "--pitch-mode", "3",
+                                             "--bank-pos",  "5600", "--pitch-pos",  "7700"};
+  if (scenario.efis && (!side.efis.Start(bin + "/korvan-efis", efisArgs, side.env) ||
+                        !side.efis.WaitForLine("korvan-efis ready", 20000))) {
+    std::fprintf(stderr, "korvan-bench: korvan-efis did not start %s\n",
+                 side.efis.ErrorText().c_str());
     return false;
   }
   return true;
 }
 
-// The bridge's log says how its start went; its second line is the EFIS's first.
-bool StartBridgeAndFloor(const Scenario& scenario, ChildProcess& bridge, ChildProcess& bare) {
+// The bridge's log says how its start went; its second line is the EFIS's first. The work
+// floor says when it is connected.
+bool StartPrograms(const Scenario& scenario, Side& bridge, Side& work, ChildProcess& bare) {
   const std::string bin = bench::ProgramDir();
-  if (!bare.Start(bin + "/bare-gtk-window", {}) || !bridge.Start(bin + "/korvan-bridge", {})) {
-    std::fprintf(stderr, "korvan-bench: cannot start korvan-bridge or bare-gtk-window\n");
+  const std::vector<std::string> workArgs =
+      scenario.efis ? std::vector<std::string>{} : std::vector<std::string>{"--no-efis"};
+  if (!bare.Start(bin + "/bare-gtk-window", {}) ||
+      !bridge.program.Start(bin + "/korvan-bridge", {}, bridge.env) ||
+      (scenario.sim && !work.program.Start(bin + "/work-gtk-window", workArgs, work.env))) {
+    std::fprintf(stderr, "korvan-bench: cannot start the bridge or its floors\n");
     return false;
   }
   const char* simLine = scenario.sim ? "Connected to" : "Cannot connect to Flight Simulator";
   const char* efisLine = scenario.efis ? "EFIS data write channel OK" : "EFIS";
-  if (!bridge.WaitForLine(simLine, 30000, Stream::Err) ||
-      !bridge.WaitForLine(efisLine, 30000, Stream::Err)) {
+  if (!bridge.program.WaitForLine(simLine, 30000, Stream::Err) ||
+      !bridge.program.WaitForLine(efisLine, 30000, Stream::Err)) {
     std::fprintf(stderr, "korvan-bench: korvan-bridge did not start as expected\n");
     return false;
   }
-  bench::SleepMs(2000);  // both windows up and settled
-  return bridge.Running() && bare.Running();
+  if (scenario.sim && !work.program.WaitForLine("work floor ready", 30000)) {
+    std::fprintf(stderr, "korvan-bench: work-gtk-window did not start\n");
+    return false;
+  }
+  bench::SleepMs(2000);  // the windows up and settled
+  return bridge.program.Running() && bare.Running() && (!scenario.sim || work.program.Running());
+}
+
+// The bridge beside the floor that does its work (and the conversions it leaves out), and the
+// work each side did: the exchanges and frames a minute.
+bool ReportBesideWork(const Scenario& scenario, const Side& bridge, const Side& work,
+                      double bridgeCpu, double workCpu, std::int64_t from, std::int64_t to) {
+  const std::string name = std::string("cpu_") + scenario.name;
+  const double conversions = bench::ConversionsPercentOfOneCore(scenario.efis);
+  bench::Report(name + "_work_floor_percent_of_one_core", workCpu, "%");
+  bench::Report(name + "_conversions_percent_of_one_core", conversions, "%");
+  bench::ReportBeside(name + "_beside_work_floor", bridgeCpu, workCpu + conversions, "%");
+  const double exchanges = bench::ExchangesPerMinute(work.ExchangeLog(), from, to);
+  bench::ReportBeside(name + "_exchanges_per_minute",
+                      bench::ExchangesPerMinute(bridge.ExchangeLog(), from, to), exchanges,
+                      "exchanges");
+  double frames = 1;
+  if (scenario.efis) {
+    frames = bench::FramesPerMinute(work.Record(), from, to);
+    bench::ReportBeside(name + "_frames_per_minute",
+                        bench::FramesPerMinute(bridge.Record(), from, to), frames, "frames");
+  }
+  if (exchanges <= 0 || frames <= 0) {
+    std::fprintf(stderr, "korvan-bench: the work floor did not work\n");
+    return false;
+  }
+  return true;
+}
+
+// Each side's processes stopped, the stand-ins last: their logs are complete once they have.
+void StopSide(Side& side) {
+  side.program.Stop();
+  side.efis.Stop();
+  side.sim.Stop();
+}
+
+// The share of one core of the bridge and its floors over the run, and what goes with it.
+bool Measure(const bench::Context& context, const Scenario& scenario, Side& bridge, Side& work,
+             ChildProcess& bare) {
+  std::vector<pid_t> pids = {static_cast<pid_t>(bridge.program.ProcessId()),
+                             static_cast<pid_t>(bare.ProcessId())};
+  if (scenario.sim) pids.push_back(static_cast<pid_t>(work.program.ProcessId()));
+  const std::int64_t from = bench::NowUs();
+  const std::vector<double> cpu = bench::CpuPercentOver(pids, context.seconds);
+  const std::int64_t to = bench::NowUs();
+  bench::ReportBeside(std::string("cpu_") + scenario.name + "_percent_of_one_core", cpu[0], cpu[1],
+                      "%");
+  if (scenario.sim && scenario.efis) {
+    bench::ReportBeside("rss_peak", bench::PeakRssKiB(pids[0]) / 1024.0,
+                        bench::PeakRssKiB(pids[1]) / 1024.0, "MiB");
+  }
+  bool ok = bridge.program.Running() && (!scenario.sim || work.program.Running());
+  bare.Stop();
+  StopSide(bridge);
+  StopSide(work);
+  if (ok && scenario.sim) ok = ReportBesideWork(scenario, bridge, work, cpu[0], cpu[2], from, to);
+  if (ok && scenario.latency) {
+    const double exchanges = bench::ExchangesPerMinute(bridge.ExchangeLog(), from, to);
+    bench::Report("schedule_exchanges_per_minute", exchanges, "exchanges");
+    bench::Report("schedule_exchanges_per_minute_nominal", 840, "exchanges");
+    ok = ReportLatency(bridge.sim, bridge.Record(), from, to);
+  }
+  return ok;
 }
 
 bool RunScenario(const bench::Context& context, const Scenario& scenario) {
   const std::string runtime = testsupport::MakeTestRuntimeDir("bench-bridge");
   bool ok = false;
   {
-    ChildProcess sim, efis, bridge, bare;
-    if (StartStandIns(scenario, runtime, sim, efis) &&
-        StartBridgeAndFloor(scenario, bridge, bare)) {
-      const pid_t bridgePid = static_cast<pid_t>(bridge.ProcessId());
-      const pid_t barePid = static_cast<pid_t>(bare.ProcessId());
-      const std::int64_t from = bench::NowUs();
-      const std::vector<double> cpu = bench::CpuPercentOver({bridgePid, barePid}, context.seconds);
-      const std::int64_t to = bench::NowUs();
-      const std::string name = std::string("cpu_") + scenario.name + "_percent_of_one_core";
-      bench::ReportBeside(name, cpu[0], cpu[1], "%");
-      ok = bridge.Running();
-      if (scenario.sim && scenario.efis) {
-        bench::ReportBeside("rss_peak", bench::PeakRssKiB(bridgePid) / 1024.0,
-                            bench::PeakRssKiB(barePid) / 1024.0, "MiB");
-      }
-      bridge.Stop();
-      bare.Stop();
-      efis.Stop();
-      sim.Stop();  // its exchange log is complete once it has stopped
-      if (ok && scenario.logged) {
-        ok = ReportExchanges(runtime + "/exchanges.log", from, to) &&
-             ReportLatency(sim, runtime + "/efis.rec", from, to);
-      }
-    }
+    Side bridge, work;
+    ChildProcess bare;
+    bridge.runtime = runtime;
+    bridge.env = {"XDG_RUNTIME_DIR=" + runtime};
+    work.runtime = runtime + "/work-floor";
+    work.env = {"XDG_RUNTIME_DIR=" + work.runtime};
+    ok = mkdir(work.runtime.c_str(), 0700) == 0 && StartStandIns(scenario, bridge) &&
+         (!scenario.sim || StartStandIns(scenario, work)) &&
+         StartPrograms(scenario, bridge, work, bare) &&
+         Measure(context, scenario, bridge, work, bare);
   }
   testsupport::RemoveTree(runtime);
   return ok;
@@ -197,8 +225,11 @@ bool RunSchedule(const bench::Context& context) {
   std::vector<double> intervalsMs, clockIntervalsMs;
   double spanUs = 0;
   {
-    ChildProcess sim, efis, bridge;
-    if (StartStandIns({"schedule", true, true}, runtime, sim, efis) &&
+    Side side;
+    side.runtime = runtime;
+    side.env = {"XDG_RUNTIME_DIR=" + runtime};
+    ChildProcess& bridge = side.program;
+    if (StartStandIns({"schedule", true, true}, side) &&
         bridge.Start(bench::ProgramDir() + "/bridge-ticks", {std::to_string(context.seconds)}) &&
         bridge.WaitForExit((context.seconds + 60) * 1000)) {
       long long previous = -1, first = -1;

@@ -19,21 +19,12 @@
 
 #include "simlink/SimLinkClient.h"
 #include "tests/bench/bench.h"
+#include "tests/bench/sim_records.h"
 #include "tests/support/child_process.h"
 
 namespace {
 
-struct Read {
-  std::uint32_t offset, size;
-};
-
-constexpr Read kSlowGroup[30] = {
-    {0x6010, 8}, {0x6018, 8}, {0x0580, 4}, {0x6030, 8}, {0x6020, 8}, {0x0574, 4},
-    {0x02BC, 4}, {0x02C8, 4}, {0x0E8C, 2}, {0x28C8, 8}, {0x2840, 8}, {0x2848, 8},
-    {0x0898, 2}, {0x0930, 2}, {0x08C8, 2}, {0x0960, 2}, {0x3B70, 8}, {0x3AB0, 8},
-    {0x3B58, 8}, {0x3B60, 8}, {0x3A98, 8}, {0x3AA0, 8}, {0x08C0, 2}, {0x0918, 8},
-    {0x0958, 2}, {0x09B0, 8}, {0x08E8, 8}, {0x0980, 8}, {0x0330, 2}, {0x02A0, 2},
-};
+using bench::kSlowGroup;
 
 std::uint8_t Destinations[30][8];
 
@@ -63,7 +54,7 @@ struct Floor {
     if (view == MAP_FAILED) return false;
     area = static_cast<std::uint8_t*>(view);
     std::uint32_t at = 0;
-    for (const Read& read : kSlowGroup) {
+    for (const bench::SimRecord& read : kSlowGroup) {
       const std::uint32_t header[4] = {1, read.offset, read.size, 0};
       std::memcpy(area + at, header, sizeof header);
       at += 16 + read.size;
