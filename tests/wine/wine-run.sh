@@ -185,8 +185,11 @@ start_session() {
   fi
   # Every window in one Wine desktop of the screen's size, as on Windows: Wine then manages the
   # windows itself. A window of its own on the X server would wait 2 s on each hide for a window
-  # manager that Xvfb does not have (a minute of the Windows tests).
-  if ! session_command wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f ||
+  # manager that Xvfb does not have (a minute of the Windows tests). KORVAN_WINE_DESKTOP=none
+  # gives each window its own X window instead (korvan-bench: its figures were taken so).
+  if [ "${KORVAN_WINE_DESKTOP:-}" = none ]; then
+    session_command wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f
+  elif ! session_command wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f ||
     ! session_command wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
       /d 1280x1024 /f; then
     echo "wine-run: cannot set the Wine desktop in $prefix (see $state/session.log)" >&2
