@@ -1,8 +1,8 @@
 // What the POSIX device backend alone has (the contract both backends keep is
 // tests/contract/device_contract_test.cpp's): interface entries and their locks, the open's
 // answer byte, the error codes of a unit that goes, the flush that asks nothing of the socket,
-// the close that shuts the socket down at once; the server's files and modes under the namespace root; and the
-// threads of platform/thread.h, whose kill ends a blocked read.
+// the close that shuts the socket down at once; the server's files and modes under the namespace
+// root; and the threads of platform/thread.h, whose kill ends a blocked read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
