@@ -27,7 +27,8 @@ struct ThreadStart {
 };
 
 // CreateThread(NULL, 0, ..., 0, NULL): a new thread running start->Body(start->Context) at once.
-// A thread whose body returns ends and releases what it holds, except its handle.
+// A thread whose body returns ends and releases what it holds, except its handle. Win32: it
+// sleeps until KillThread instead, so that no kill ever lands in Windows' own thread exit.
 // Returns  the thread's handle (release it with KillThread, even after the body has returned);
 //          0 when no thread could be made.
 // Errors   kErrorInvalidParameter: start or its Body null. kErrorNotEnoughMemory: no thread

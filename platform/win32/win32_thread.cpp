@@ -7,10 +7,13 @@
 namespace platform {
 namespace {
 
+// A body that returns leaves its thread asleep until KillThread ends it. A thread on its own way
+// out holds the loader's lock while the DLLs hear of its end; a TerminateThread landing there
+// would leave that lock held, and the process could start no thread and never exit.
 DWORD WINAPI RunThread(LPVOID argument) {
   const ThreadStart* start = static_cast<const ThreadStart*>(argument);
   start->Body(start->Context);
-  return 0;
+  for (;;) ::Sleep(INFINITE);
 }
 
 }  // namespace

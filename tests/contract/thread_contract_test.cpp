@@ -71,6 +71,26 @@ TEST_F(ManualEvent, ASetFromAnotherThreadEndsAWaitAndAResetOneWaits) {
   EXPECT_EQ(waiter.result.load(), 1);
 }
 
+// A body that has returned may be killed at any moment after: its thread may be on its way out
+// or gone. Every kill releases its handle and leaves the process able to start threads (on
+// Windows a thread killed in its own exit path would leave the loader's lock held: the next
+// thread would never start, the process never exit).
+TEST(Threads, AThreadWhoseBodyHasReturnedCanBeKilledAtAnyMoment) {
+  static std::atomic<int> ran{0};
+  static const platform::ThreadStart quick{[](void*) { ran.fetch_add(1); }, nullptr};
+  for (int i = 0; i < 300; ++i) {
+    const int before = ran.load();
+    const platform::Handle thread = platform::StartThread(&quick);
+    ASSERT_NE(thread, 0u) << "thread " << i;
+    for (int spin = 0; spin < 200000 && ran.load() == before; ++spin) std::this_thread::yield();
+    for (int spin = 0; spin < i % 50; ++spin) std::this_thread::yield();
+    platform::KillThread(thread);
+  }
+  Waiter last(0);  // the event 0 is refused at once: the thread only has to run
+  ASSERT_NE(last.thread, 0u);
+  EXPECT_TRUE(last.Ended());
+}
+
 #ifndef _WIN32
 // Windows ends a killed thread wherever it is; the POSIX kill has to end the wait itself.
 TEST_F(ManualEvent, AKillEndsAWaitAtOnceWithoutSettingTheEvent) {
