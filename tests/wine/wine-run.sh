@@ -22,8 +22,10 @@
 # KORVAN_WINE_DPI=N (N not 96) runs the program at N dots per inch: in a prefix of its own beside
 # the first, <prefix>-dpiN, with a session of its own, since the DPI is one registry value for
 # the whole prefix that every program reads as it starts (so no run of the first prefix ever sees
-# it change). It is a copy of the first prefix when that one is ready (Wine's installed files
-# hard-linked, which it never writes, the rest copied), else made from nothing; the value is set
+# it change). KORVAN_WINE_SESSION=NAME runs it in <prefix>-NAME: window classes, pipes and the
+# registry of its own, so that a long test that needs them does not hold them from the others.
+# Such a prefix is a copy of the first when that one is ready (Wine's installed files
+# hard-linked, which it never writes, the rest copied), else made from nothing; the DPI is set
 # in it before its session's first program starts. `--finish` waits for these sessions too.
 set -u
 
@@ -52,12 +54,19 @@ case "$dpi" in
     exit 2
     ;;
 esac
-prefix=$base
-[ "$dpi" = 96 ] || prefix=$base-dpi$dpi
+name=${KORVAN_WINE_SESSION:-}
+case "$name" in
+  *[!a-z0-9]*)
+    echo "wine-run: KORVAN_WINE_SESSION is \"$name\", not a name of small letters and digits" >&2
+    exit 2
+    ;;
+esac
+prefix=$base${name:+-$name}
+[ "$dpi" = 96 ] || prefix=$prefix-dpi$dpi
 state=${prefix}.state
 
 if [ "$1" = --finish ]; then
-  for session in "$base.state" "$base"-dpi*.state; do
+  for session in "$base.state" "$base"-*.state; do
     watcher=$(cat "$session/watcher.pid" 2>/dev/null) || continue
     for _ in $(seq 1200); do
       kill -0 "$watcher" 2>/dev/null || continue 2
