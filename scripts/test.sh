@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 STEPS=(deps soak-start function-length linux-build windows-build-start linux-test e2e windows-build
-  bench tsan fuzz wine-prefix windows-test soak-verdict)
+  bench wine-prefix tsan-fuzz-build-start windows-test tsan fuzz soak-verdict)
 
 step_deps() { scripts/install-deps.sh test; }
 
@@ -40,17 +40,33 @@ step_bench() {
 
 # ThreadSanitizer: the EFIS reader thread and the bridge cycle together for 30 s. Only what
 # that test needs is built in this preset.
-step_tsan() {
-  cmake --preset linux-tsan
-  cmake --build --preset linux-tsan -j2 --target app_reader_stress_test korvan-sim korvan-efis
-  ctest --preset linux-tsan -R '^ReaderStress\.'
+tsan_build() {
+  cmake --preset linux-tsan &&
+    cmake --build --preset linux-tsan -j2 --target app_reader_stress_test korvan-sim korvan-efis
 }
 
 # libFuzzer (clang 14, AddressSanitizer and UBSan) on the bridge's and the stand-ins' parsers,
-# two targets at a time, each for KORVAN_FUZZ_SECONDS (30 by default); a crash fails the step.
+# each target for KORVAN_FUZZ_SECONDS (30 by default).
+fuzz_build() {
+  cmake --preset linux-fuzz -DKORVAN_FUZZ_SECONDS="${KORVAN_FUZZ_SECONDS:-30}" &&
+    cmake --build --preset linux-fuzz -j2
+}
+export -f tsan_build fuzz_build
+
+# Both builds at the lowest priority while the Windows tests run, which mostly wait on Wine;
+# tsan and fuzz wait for them (or build, when they were not started).
+step_tsan-fuzz-build-start() {
+  background_start tsan-fuzz-build nice -n 19 bash -c 'tsan_build && fuzz_build'
+}
+
+step_tsan() {
+  built_in_background tsan-fuzz-build || tsan_build || return 1
+  ctest --preset linux-tsan -R '^ReaderStress\.'
+}
+
+# Two targets at a time; a crash fails the step.
 step_fuzz() {
-  cmake --preset linux-fuzz -DKORVAN_FUZZ_SECONDS="${KORVAN_FUZZ_SECONDS:-30}"
-  cmake --build --preset linux-fuzz -j2
+  built_in_background tsan-fuzz-build || fuzz_build || return 1
   ctest --preset linux-fuzz -j2 -L fuzz
 }
 
@@ -79,6 +95,19 @@ background_wait() {
   done
   rm -f "$dir/pid"
   return "$(cat "$dir/status")"
+}
+
+# Waits for a build this run started in the background, and fails the command when it failed
+# (with the end of its log). Returns 1 when none was started (or it was waited for already):
+# the caller then builds itself, which is quick when the build is up to date.
+built_in_background() {
+  [ -f "build/$1/pid" ] || return 1
+  if ! background_wait "$1"; then
+    tail -n 40 "build/$1/$1.log"
+    echo "$1 failed in the background (log: build/$1/$1.log)"
+    exit 1
+  fi
+  echo "built in the background (log: build/$1/$1.log)"
 }
 
 # The soak (tests/e2e/soak.sh): the whole system for KORVAN_SOAK_SECONDS (600 by default) on
@@ -110,17 +139,7 @@ export -f windows_build
 # leave. windows-build waits for it (or builds, when it was not started).
 step_windows-build-start() { background_start windows-build nice -n 19 bash -c windows_build; }
 
-step_windows-build() {
-  if [ -f build/windows-build/pid ]; then
-    background_wait windows-build || {
-      tail -n 40 build/windows-build/windows-build.log
-      return 1
-    }
-    echo "built in the background (log: build/windows-build/windows-build.log)"
-  else
-    windows_build
-  fi
-}
+step_windows-build() { built_in_background windows-build || windows_build; }
 
 # Making a prefix can take minutes on a busy machine; no test's time limit includes it.
 step_wine-prefix() { tests/wine/wine-run.sh --prepare build/windows/bin; }
@@ -131,7 +150,7 @@ step_wine-prefix() { tests/wine/wine-run.sh --prepare build/windows/bin; }
 # fails twice fails the step.
 step_windows-test() {
   local status=0
-  if ! ctest --preset windows -j2; then
+  if ! ctest --preset windows -j3; then
     echo "windows-test: the failed tests once more"
     ctest --preset windows --rerun-failed --output-on-failure || status=1
   fi
@@ -157,7 +176,7 @@ current=""
 report() {
   local status=$?
   # Background work still running when the command ends early goes with it.
-  for pid in build/soak/pid build/windows-build/pid; do
+  for pid in build/soak/pid build/windows-build/pid build/tsan-fuzz-build/pid; do
     [ -f "$pid" ] || continue
     kill -- -"$(cat "$pid")" 2>/dev/null
     rm -f "$pid"
