@@ -51,8 +51,19 @@ stopping=""
 stop_all() {
   [ -n "$stopping" ] && return
   stopping=1
-  # The bridge first (it closes its EFIS handles), then the unit, the simulator, the display.
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[$i]}" 2>/dev/null || true; done
+  # The bridge first, then the unit, the simulator, the display, each gone before the next is
+  # told: the bridge's close hands the controls back to the simulator and still draws on the
+  # display, and its log file gets its exit line. Whatever has not ended in 5 s is killed.
+  local pid tries
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[$i]}
+    kill "$pid" 2>/dev/null || continue
+    for ((tries = 0; tries < 50; tries++)); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null || true
+  done
   wait 2>/dev/null || true
   rm -rf "$run"
   say "stopped: every program ended, $run removed"
