@@ -20,15 +20,19 @@ start_efis --panel text --panel-every 1
 start_bridge
 wait_for bridge.err "EFIS data write channel OK"
 wait_for efis.out "Korvan EFIS -- AP"
-begin=$EPOCHREALTIME
+begin=${EPOCHREALTIME/./}  # microseconds
 step "soaking for $seconds s"
 
 rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$bridge/status"; }
+# The newest line of FILE that matches PATTERN (grep's options after it): read from the end, as
+# the outputs grow all through the run and a grep of the whole file each second would cost ever
+# more of the machine.
+newest() { tac "$work/$1" | grep -m 1 "${@:3}" -e "$2"; }
 # The QNH each side holds now, in 1/16 hPa: the simulator's 0x0330, and the unit's setting
 # (0.1 hPa) as its text panel shows it.
-sim_qnh() { grep '^[0-9.]* flight ' "$work/sim.out" | tail -n 1 | tr ' ' '\n' | sed -n 's/^qnh=//p'; }
+sim_qnh() { newest sim.out '^[0-9.]* flight ' | tr ' ' '\n' | sed -n 's/^qnh=//p'; }
 efis_qnh() {
-  grep -F -- '-- Korvan EFIS --' "$work/efis.out" | tail -n 1 |
+  newest efis.out '-- Korvan EFIS --' -F |
     sed -n 's/.*QNH \([0-9]*\)\.\([0-9]\) hPa.*/\1\2/p'
 }
 agree() {  # |tenths x 16 / 10 - units| <= 1: the same setting in both units
@@ -46,8 +50,8 @@ up=1
 last_efis_key=""
 efis_wanted=""
 for ((t = 1; t <= seconds; t++)); do
-  sleep_until=$(awk -v b="$begin" -v t="$t" 'BEGIN { printf "%.3f", b + t }')
-  while awk -v u="$sleep_until" -v n="$EPOCHREALTIME" 'BEGIN { exit !(n < u) }'; do sleep 0.05; done
+  left=$((begin + t * 1000000 - ${EPOCHREALTIME/./}))
+  ((left <= 0)) || sleep "$((left / 1000000)).$(printf '%06d' $((left % 1000000)))"
   for p in "$sim" "$efis" "$bridge"; do kill -0 "$p" 2>/dev/null || fail "a program ended at $t s"; done
   if (( t % 10 == 0 )); then
     key a
@@ -62,7 +66,7 @@ for ((t = 1; t <= seconds; t++)); do
   fi
   # What the unit asked for, once it says so; whether the simulator got it, 8 s later.
   if [ -n "$last_efis_key" ] && [ -z "$efis_wanted" ]; then
-    efis_wanted=$(grep -F 'QNH set to' "$work/efis.out" | tail -n 1 | sed -n 's/.*QNH set to \([0-9]*\)\.\([0-9]\) hPa.*/\1\2/p')
+    efis_wanted=$(newest efis.out 'QNH set to' -F | sed -n 's/.*QNH set to \([0-9]*\)\.\([0-9]\) hPa.*/\1\2/p')
   fi
   if [ -n "$last_efis_key" ] && (( t == last_efis_key + 8 )); then
     agree "$efis_wanted" "$(sim_qnh)" || not_taken=$((not_taken + 1))
