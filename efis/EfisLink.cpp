@@ -62,6 +62,18 @@ void CloseIfOpen(platform::Handle handle) {
   if (EfisHandleOpen(handle)) platform::CloseKernelHandle(handle);
 }
 
+// Sets or resets ReadChannelOpen, made first if it is not yet.
+void MarkReadChannelOpen(bool open) {
+  EfisPrepareReaderWait();
+  const platform::Handle event = EfisLink.ReadChannelOpen.load();
+  if (event == 0) return;
+  if (open) {
+    platform::SetManualEvent(event);
+  } else {
+    platform::ResetManualEvent(event);
+  }
+}
+
 }  // namespace
 
 void EfisAttachWindow(TMemo* log, TButton* reconnect) {
@@ -96,8 +108,7 @@ void EfisPrepareReaderWait() {
 
 void EfisCloseHandles() {
   // Reset before the pipe goes: a reader that finds it empty then waits for the next connect.
-  EfisPrepareReaderWait();
-  if (EfisLink.ReadChannelOpen.load() != 0) platform::ResetManualEvent(EfisLink.ReadChannelOpen);
+  MarkReadChannelOpen(false);
   CloseIfOpen(EfisLink.WriteChannel);
   CloseIfOpen(EfisLink.ReadChannel.load());
   CloseIfOpen(EfisLink.DeviceHandle);
@@ -124,8 +135,7 @@ void EfisOpenChannels() {
   if (EfisHandleOpen(EfisLink.ReadChannel.load())) {
     EfisLogLine("EFIS data read channel OK");
     // Set after the pipe is stored: a reader woken by it finds the pipe.
-    EfisPrepareReaderWait();
-    if (EfisLink.ReadChannelOpen.load() != 0) platform::SetManualEvent(EfisLink.ReadChannelOpen);
+    MarkReadChannelOpen(true);
   } else {
     EfisLogLine("Cannot open data read channel to EFIS");
     EfisLink.EfisConnected = false;
